@@ -23,6 +23,9 @@ enum class CreateError {
     ProtocolError,         // the peer answered something that is not a valid reply
 };
 
+// The enumerator's name, e.g. "ServerTimeout", for messages and tools.
+QString errorName(CreateError error);
+
 // A created object. Releasing it (release() or destroying the handle) tells
 // the server, which may then exit when it has no objects left.
 class ObjectHandle {
@@ -31,6 +34,9 @@ public:
     virtual QString className() const = 0;
     virtual bool isValid() const = 0;
     virtual void release() = 0;
+    // What the server said about the object when it created it (for the
+    // sample server: the class, its process id and machine).
+    virtual QString description() const { return QString(); }
 };
 
 struct CreateResult {
@@ -50,7 +56,14 @@ struct Timeouts {
 
 // Creates objects asynchronously through the Qt event loop: create() returns at
 // once and finished() is emitted exactly once per create(), never from inside
-// create() itself.
+// create() itself. Several creations may be pending at once. Handles belong to
+// the thread that created them.
+//
+// Local activation connects to the local socket of the class's server and,
+// when nothing answers there, starts the registered executable with
+// -Embedding and keeps connecting until the activation time-out. Remote
+// activation (protocol "ncacn_ip_tcp" or none) connects over TCP to
+// automation-host on the registered machine, at hostPort().
 class ObjectFactory : public QObject {
     Q_OBJECT
 public:
@@ -65,6 +78,15 @@ public:
     static Timeouts defaultTimeouts();
 
     void create(const QString& className);
+
+    // With local-only set, a class registered for remote activation on
+    // another machine is refused (HostRefused) instead of being activated
+    // there: automation-host uses this so that it never relays to a third
+    // machine. A registration that names this machine itself (its host name,
+    // "localhost", a loopback address or one of its addresses) is activated
+    // locally.
+    void setLocalOnly(bool localOnly);
+    bool localOnly() const;
 
     // Abandons a pending create(): finished() is not emitted for it, and an
     // object that arrives later is released at once.
@@ -81,7 +103,23 @@ private:
 };
 
 // Convenience: creates through a local event loop (so windows keep painting)
-// and returns when the result is in.
+// and returns when the result is in. Needs a QCoreApplication.
+//
+// How each failure is reported:
+//   NotRegistered       no registration for the name (or class identifier)
+//   StoreFailure        the store could not be read; the reason says why
+//   ServerStartFailed   the executable is missing or not executable, could not
+//                       be started, exited before serving, or closed the
+//                       connection without answering (crashed during activation)
+//   ServerTimeout       the started server did not answer within activationMs
+//   ClassNotServed      the server does not serve the class
+//   MachineNotFound     the machine name did not resolve (or is blank)
+//   ConnectionRefused   nothing listens at the host port of the machine
+//   ProtocolNotSupported the registered protocol is not "ncacn_ip_tcp" or none
+//   HostRefused         automation-host refused (not registered there, or
+//                       registered for remote activation there, limits)
+//   Timeout             connecting, the host's answer or the whole call took too long
+//   ProtocolError       the peer answered something that is not a valid reply
 CreateResult createObject(const QString& className);
 
 }  // namespace automation

@@ -1,0 +1,72 @@
+#include "channel.h"
+
+#include <QIODevice>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTcpSocket>
+
+namespace automation {
+
+FrameChannel::FrameChannel(QIODevice* device, int requestMs, QObject* parent)
+    : QObject(parent), m_device(device) {
+    m_partialTimer.setSingleShot(true);
+    m_partialTimer.setInterval(requestMs);
+    connect(&m_partialTimer, &QTimer::timeout, this, [this] {
+        m_failed = true;
+        emit failed(QStringLiteral("incomplete request not finished within %1 ms")
+                        .arg(m_partialTimer.interval()));
+    });
+    connect(device, &QIODevice::readyRead, this, &FrameChannel::readAvailable);
+    // Bytes may have arrived before the channel was set up.
+    if (device->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &FrameChannel::readAvailable, Qt::QueuedConnection);
+}
+
+void FrameChannel::send(const wire::Message& message) {
+    m_device->write(wire::encode(message));
+}
+
+void FrameChannel::readAvailable() {
+    if (m_failed)
+        return;
+    m_reader.append(m_device->readAll());
+    QPointer<FrameChannel> alive(this);
+    wire::Message message;
+    for (;;) {
+        const auto status = m_reader.next(&message);
+        if (status == wire::FrameReader::Status::Ready) {
+            emit received(message);
+            // A receiver may have closed the connection and deleted us.
+            if (!alive || m_failed)
+                return;
+            continue;
+        }
+        if (status == wire::FrameReader::Status::Error) {
+            m_failed = true;
+            m_partialTimer.stop();
+            emit failed(m_reader.errorString());
+            return;
+        }
+        break;
+    }
+    if (!m_reader.hasPartialFrame())
+        m_partialTimer.stop();
+    else if (m_partialTimer.interval() > 0 && !m_partialTimer.isActive())
+        m_partialTimer.start();
+}
+
+void whenDisconnected(QIODevice* socket, QObject* receiver, std::function<void()> closed) {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        QObject::connect(local, &QLocalSocket::disconnected, receiver, std::move(closed));
+    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        QObject::connect(tcp, &QAbstractSocket::disconnected, receiver, std::move(closed));
+}
+
+void closeGracefully(QIODevice* socket) {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        local->disconnectFromServer();
+    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        tcp->disconnectFromHost();
+}
+
+}  // namespace automation

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <automation/wire.h>
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+class QIODevice;
+
+namespace automation {
+
+// Frames over one socket: parses what arrives through the shared FrameReader
+// and bounds the time a started frame may take to complete.
+class FrameChannel : public QObject {
+    Q_OBJECT
+public:
+    // requestMs: how long an incomplete frame may wait for the rest of its
+    // bytes before failed() is emitted; 0 for no limit.
+    FrameChannel(QIODevice* device, int requestMs, QObject* parent = nullptr);
+    Q_DISABLE_COPY_MOVE(FrameChannel)
+
+    void send(const wire::Message& message);
+
+Q_SIGNALS:
+    void received(const automation::wire::Message& message);
+    // The peer sent something that is not a valid frame, or stalled in the
+    // middle of one. Nothing more is read afterwards.
+    void failed(const QString& reason);
+
+private:
+    void readAvailable();
+
+    QIODevice* m_device;
+    wire::FrameReader m_reader;
+    QTimer m_partialTimer;
+    bool m_failed = false;
+};
+
+// QLocalSocket and QTcpSocket name the same things differently.
+// Calls closed (in the context of receiver) when the peer has gone.
+void whenDisconnected(QIODevice* socket, QObject* receiver, std::function<void()> closed);
+// Closes after what was written has gone out.
+void closeGracefully(QIODevice* socket);
+
+}  // namespace automation

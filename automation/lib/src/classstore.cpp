@@ -1,0 +1,301 @@
+#include <automation/classstore.h>
+#include <automation/environment.h>
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QVariant>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace automation {
+
+namespace {
+
+constexpr int BusyTimeoutMs = 5000;
+// Beyond the busy time-out, how long an operation keeps trying when SQLite
+// still reports the file locked (as it may while another process switches a
+// new file to write-ahead logging).
+constexpr int LockedRetryMs = 10000;
+constexpr int MaxNameLength = 255;
+
+const char* const Schema =
+    "CREATE TABLE classes ("
+    " name_key TEXT PRIMARY KEY NOT NULL,"
+    " name TEXT NOT NULL,"
+    " class_id TEXT NOT NULL DEFAULT '',"
+    " id_key TEXT NOT NULL DEFAULT '',"
+    " server TEXT NOT NULL DEFAULT '',"
+    " remote INTEGER NOT NULL DEFAULT 0,"
+    " machine TEXT NOT NULL DEFAULT '',"
+    " protocol TEXT NOT NULL DEFAULT '',"
+    " level TEXT NOT NULL DEFAULT '')";
+
+const char* const Columns = "name, class_id, server, remote, machine, protocol, level";
+
+QString sqlReason(const QSqlError& error) {
+    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    return text.trimmed();
+}
+
+bool isLocked(const QSqlError& error) {
+    // SQLITE_BUSY and SQLITE_LOCKED.
+    return error.nativeErrorCode() == QLatin1String("5") ||
+           error.nativeErrorCode() == QLatin1String("6");
+}
+
+// Text for a NOT NULL column: a null QString would bind as NULL.
+QString text(const QString& value) {
+    return value.isNull() ? QStringLiteral("") : value;
+}
+
+ClassRecord readRecord(const QSqlQuery& q) {
+    ClassRecord r;
+    r.name = q.value(0).toString();
+    r.classId = q.value(1).toString();
+    r.server = q.value(2).toString();
+    r.activation.remote = q.value(3).toInt() != 0;
+    r.activation.machine = q.value(4).toString();
+    r.activation.protocol = q.value(5).toString();
+    r.activation.level = q.value(6).toString();
+    return r;
+}
+
+// Thrown inside run() when a statement fails; carries the SQLite error.
+struct SqlFailure {
+    QSqlError error;
+};
+
+void exec(QSqlQuery& q) {
+    if (!q.exec())
+        throw SqlFailure{q.lastError()};
+}
+
+void exec(QSqlQuery& q, const QString& sql) {
+    if (!q.exec(sql))
+        throw SqlFailure{q.lastError()};
+}
+
+}  // namespace
+
+// One connection to the store for one operation.
+class ClassStore::Session {
+public:
+    explicit Session(const QString& path) {
+        static std::atomic<quint64> counter{0};
+        m_name = QStringLiteral("automation-store-%1").arg(counter.fetch_add(1));
+        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        m_db.setDatabaseName(path);
+        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    }
+    ~Session() {
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    Q_DISABLE_COPY_MOVE(Session)
+
+    QSqlDatabase& db() { return m_db; }
+
+private:
+    QString m_name;
+    QSqlDatabase m_db;
+};
+
+ClassStore::ClassStore(const QString& path) : m_path(path.isEmpty() ? defaultPath() : path) {}
+
+QString ClassStore::defaultPath() {
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    // The base directory specification ignores relative paths.
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/automation/classes.db");
+}
+
+StoreResult ClassStore::run(bool write, const std::function<StoreResult(QSqlQuery&)>& body) {
+    m_error.clear();
+    const auto failed = [this](const QString& reason) {
+        m_error = QStringLiteral("class registration store %1: %2").arg(m_path, reason);
+        return StoreResult::Failed;
+    };
+
+    const QFileInfo info(m_path);
+    if (!info.exists() && !write)
+        return StoreResult::NotFound;  // reading never creates the store
+    if (!info.exists()) {
+        QString reason;
+        if (!makePrivateDirectory(info.absolutePath(), &reason))
+            return failed(reason);
+        // Created here with its final mode, before SQLite opens it.
+        const int fd = ::open(QFile::encodeName(m_path).constData(),
+                              O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+        else if (errno != EEXIST)
+            return failed(QStringLiteral("cannot create the file: %1")
+                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    } else if (!info.isFile()) {
+        return failed(QStringLiteral("not a regular file"));
+    }
+
+    const QDeadlineTimer deadline(LockedRetryMs);
+    for (;;) {
+        Session session(m_path);
+        if (!session.db().open())
+            return failed(sqlReason(session.db().lastError()));
+        QSqlQuery q(session.db());
+        bool inTransaction = false;
+        try {
+            exec(q, QStringLiteral("PRAGMA journal_mode=WAL"));
+            q.finish();
+            exec(q, write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+            inTransaction = true;
+            exec(q,
+                 QStringLiteral(
+                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='classes'"));
+            const bool haveTable = q.next() && q.value(0).toInt() > 0;
+            q.finish();
+            if (!haveTable) {
+                if (!write) {
+                    // A store without classes: nothing is registered yet.
+                    exec(q, QStringLiteral("ROLLBACK"));
+                    return StoreResult::NotFound;
+                }
+                exec(q, QString::fromLatin1(Schema));
+            }
+            const StoreResult result = body(q);
+            q.finish();
+            exec(q, QStringLiteral("COMMIT"));
+            return result;
+        } catch (const SqlFailure& failure) {
+            if (inTransaction)
+                q.exec(QStringLiteral("ROLLBACK"));
+            if (isLocked(failure.error) && !deadline.hasExpired()) {
+                QThread::msleep(20);
+                continue;
+            }
+            return failed(sqlReason(failure.error));
+        }
+    }
+}
+
+bool ClassStore::registerClass(const QString& name, const QString& classId, const QString& server) {
+    const QString trimmed = name.trimmed();
+    const auto invalid = [this](const QString& reason) {
+        m_error = reason;
+        return false;
+    };
+    if (trimmed.isEmpty())
+        return invalid(QStringLiteral("the class name is blank"));
+    if (trimmed.size() > MaxNameLength)
+        return invalid(
+            QStringLiteral("the class name is longer than %1 characters").arg(MaxNameLength));
+    for (const QChar c : trimmed) {
+        if (c.category() == QChar::Other_Control)
+            return invalid(QStringLiteral("the class name contains a control character"));
+    }
+    if (!QDir::isAbsolutePath(server))
+        return invalid(QStringLiteral("the server path %1 is not absolute").arg(server));
+
+    return run(true, [&](QSqlQuery& q) {
+               q.prepare(
+                   QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
+                                  " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
+                                  " class_id = excluded.class_id, id_key = excluded.id_key,"
+                                  " server = excluded.server"));
+               q.addBindValue(text(nameKey(trimmed)));
+               q.addBindValue(text(trimmed));
+               q.addBindValue(text(classId.trimmed()));
+               q.addBindValue(text(nameKey(classId)));
+               q.addBindValue(text(server));
+               exec(q);
+               return StoreResult::Ok;
+           }) == StoreResult::Ok;
+}
+
+StoreResult ClassStore::unregisterClass(const QString& name) {
+    return run(true, [&](QSqlQuery& q) {
+        q.prepare(QStringLiteral("DELETE FROM classes WHERE name_key = ?"));
+        q.addBindValue(text(nameKey(name)));
+        exec(q);
+        return q.numRowsAffected() > 0 ? StoreResult::Ok : StoreResult::NotFound;
+    });
+}
+
+StoreResult ClassStore::find(const QString& name, ClassRecord* record) {
+    return run(false, [&](QSqlQuery& q) {
+        q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE name_key = ?")
+                      .arg(QLatin1String(Columns)));
+        q.addBindValue(text(nameKey(name)));
+        exec(q);
+        if (!q.next())
+            return StoreResult::NotFound;
+        *record = readRecord(q);
+        return StoreResult::Ok;
+    });
+}
+
+StoreResult ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
+    if (classId.trimmed().isEmpty())
+        return StoreResult::NotFound;
+    return run(false, [&](QSqlQuery& q) {
+        q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE id_key = ? ORDER BY rowid LIMIT 1")
+                      .arg(QLatin1String(Columns)));
+        q.addBindValue(text(nameKey(classId)));
+        exec(q);
+        if (!q.next())
+            return StoreResult::NotFound;
+        *record = readRecord(q);
+        return StoreResult::Ok;
+    });
+}
+
+bool ClassStore::list(QList<ClassRecord>* records) {
+    records->clear();
+    return run(false, [&](QSqlQuery& q) {
+               exec(q, QStringLiteral("SELECT %1 FROM classes ORDER BY name_key")
+                           .arg(QLatin1String(Columns)));
+               while (q.next())
+                   records->append(readRecord(q));
+               return StoreResult::Ok;
+           }) != StoreResult::Failed;
+}
+
+StoreResult ClassStore::update(const QString& name,
+                               const std::function<bool(ClassRecord&)>& change) {
+    return run(true, [&](QSqlQuery& q) {
+        q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE name_key = ?")
+                      .arg(QLatin1String(Columns)));
+        q.addBindValue(text(nameKey(name)));
+        exec(q);
+        if (!q.next())
+            return StoreResult::NotFound;
+        ClassRecord record = readRecord(q);
+        q.finish();
+        if (!change(record))
+            return StoreResult::Ok;
+        q.prepare(
+            QStringLiteral("UPDATE classes SET class_id = ?, id_key = ?, server = ?, remote = ?,"
+                           " machine = ?, protocol = ?, level = ? WHERE name_key = ?"));
+        q.addBindValue(text(record.classId));
+        q.addBindValue(text(nameKey(record.classId)));
+        q.addBindValue(text(record.server));
+        q.addBindValue(record.activation.remote ? 1 : 0);
+        q.addBindValue(text(record.activation.machine));
+        q.addBindValue(text(record.activation.protocol));
+        q.addBindValue(text(record.activation.level));
+        q.addBindValue(text(nameKey(name)));
+        exec(q);
+        return StoreResult::Ok;
+    });
+}
+
+}  // namespace automation
