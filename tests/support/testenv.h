@@ -42,10 +42,9 @@ public:
 private:
     void set(const char* name, const QString& path) {
         QDir().mkpath(path);
-        m_saved.emplace_back(QByteArray(name),
-                             qEnvironmentVariableIsSet(name)
-                                 ? std::optional<QByteArray>(qgetenv(name))
-                                 : std::nullopt);
+        m_saved.emplace_back(QByteArray(name), qEnvironmentVariableIsSet(name)
+                                                   ? std::optional<QByteArray>(qgetenv(name))
+                                                   : std::nullopt);
         qputenv(name, QFile::encodeName(path));
     }
 

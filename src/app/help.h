@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QMap>
+#include <QString>
+
+// The application help file, TALVO.HLP beside the executable. Its format is
+// plain UTF-8 text: lines starting with ';' before the first topic are comments;
+// a line "@<number> <title>" starts a topic, whose body runs to the next such
+// line. Blank lines separate paragraphs.
+namespace app {
+
+struct HelpTopic {
+    QString title;
+    QString body;
+};
+
+// Sets the help file the windows use; start-up points it beside the executable.
+void setHelpFile(const QString& path);
+QString helpFile();
+
+// The help file for the executable in directory programDir.
+QString helpFileIn(const QString& programDir);
+
+// Parses help text; malformed lines before the first topic are ignored.
+QMap<int, HelpTopic> parseHelp(const QString& text);
+
+// The topic with that number from the current help file; an empty topic when
+// the file or the topic is missing. The file is read once per path.
+HelpTopic helpTopic(int number);
+
+}  // namespace app

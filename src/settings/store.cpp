@@ -1,0 +1,294 @@
+#include "store.h"
+
+#include "app/messages.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+namespace settings {
+
+namespace {
+
+QString reasonOf(const QSqlError& error) {
+    const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
+    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+}
+
+QString fold(const QString& name) {
+    return name.toCaseFolded();
+}
+
+}  // namespace
+
+Store::Store(const QString& path)
+    : m_fixedPath(path),
+      m_connection(QStringLiteral("corvane-settings-%1").arg(quintptr(this), 0, 16)) {}
+
+Store::~Store() {
+    close();
+}
+
+QString Store::defaultPath() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/corvane/settings.db");
+}
+
+QString Store::path() const {
+    return m_fixedPath.isEmpty() ? defaultPath() : m_fixedPath;
+}
+
+bool Store::fail(const QString& reason) {
+    m_lastError = reason;
+    close();
+    return false;
+}
+
+void Store::close() {
+    if (QSqlDatabase::contains(m_connection)) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+    m_openPath.clear();
+}
+
+bool Store::open() {
+    const QString file = path();
+    if (!m_openPath.isEmpty() && m_openPath == file)
+        return true;
+    close();
+
+    const QFileInfo info(file);
+    const QString dir = info.absolutePath();
+    if (!QDir(dir).exists()) {
+        if (!QDir().mkpath(dir))
+            return fail(QStringLiteral("the folder %1 cannot be created").arg(dir));
+        QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    const bool existed = info.exists();
+    if (existed && !info.isFile())
+        return fail(QStringLiteral("it is not a file"));
+    if (!existed && !QFileInfo(dir).isWritable())
+        return fail(QStringLiteral("the folder %1 is not writable").arg(dir));
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+        if (!db.open())
+            return fail(reasonOf(db.lastError()));
+        if (!existed)
+            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+
+        QSqlQuery query(db);
+        // Reading the schema is what tells a database from any other file;
+        // nothing is written before this has succeeded.
+        if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            return fail(reasonOf(query.lastError()));
+        // A read-only store stays readable when the journal mode cannot change.
+        query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        if (!query.exec(
+                QStringLiteral("CREATE TABLE IF NOT EXISTS settings ("
+                               " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                               " application TEXT NOT NULL, section TEXT NOT NULL,"
+                               " key TEXT NOT NULL, value TEXT NOT NULL,"
+                               " application_fold TEXT NOT NULL, section_fold TEXT NOT NULL,"
+                               " key_fold TEXT NOT NULL,"
+                               " UNIQUE (application_fold, section_fold, key_fold))")))
+            return fail(reasonOf(query.lastError()));
+    }
+    m_openPath = file;
+    return true;
+}
+
+std::optional<QString> Store::GetSetting(const QString& app, const QString& section,
+                                         const QString& key, const QString& def) {
+    if (!open())
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(
+        QStringLiteral("SELECT value FROM settings WHERE application_fold = ? AND "
+                       "section_fold = ? AND key_fold = ?"));
+    query.addBindValue(fold(app));
+    query.addBindValue(fold(section));
+    query.addBindValue(fold(key));
+    if (!query.exec()) {
+        fail(reasonOf(query.lastError()));
+        return std::nullopt;
+    }
+    return query.next() ? query.value(0).toString() : def;
+}
+
+bool Store::SaveSetting(const QString& app, const QString& section, const QString& key,
+                        const QString& value) {
+    if (key.isEmpty()) {
+        m_lastError = QStringLiteral("a setting needs a name");
+        return false;
+    }
+    if (!open())
+        return false;
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(QStringLiteral(
+        "INSERT INTO settings (application, section, key, value, application_fold, "
+        "section_fold, key_fold) VALUES (?, ?, ?, ?, ?, ?, ?) "
+        "ON CONFLICT (application_fold, section_fold, key_fold) DO UPDATE SET value = "
+        "excluded.value"));
+    // A null string would bind as SQL NULL; the store holds empty strings.
+    for (const QString& v : {app, section, key, value, fold(app), fold(section), fold(key)})
+        query.addBindValue(v.isNull() ? QStringLiteral("") : v);
+    if (!query.exec())
+        return fail(reasonOf(query.lastError()));
+    return true;
+}
+
+std::optional<Entries> Store::GetAllSettings(const QString& app, const QString& section) {
+    if (!open())
+        return std::nullopt;
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.setForwardOnly(true);
+    query.prepare(
+        QStringLiteral("SELECT key, value FROM settings WHERE application_fold = ? "
+                       "AND section_fold = ? ORDER BY seq"));
+    query.addBindValue(fold(app));
+    query.addBindValue(fold(section));
+    if (!query.exec()) {
+        fail(reasonOf(query.lastError()));
+        return std::nullopt;
+    }
+    Entries entries;
+    while (query.next())
+        entries.append({query.value(0).toString(), query.value(1).toString()});
+    return entries;
+}
+
+bool Store::DeleteSetting(const QString& app, const QString& section, const QString& key) {
+    if (!open())
+        return false;
+    QSqlQuery query(QSqlDatabase::database(m_connection));
+    query.prepare(
+        QStringLiteral("DELETE FROM settings WHERE application_fold = ? AND "
+                       "section_fold = ? AND key_fold = ?"));
+    query.addBindValue(fold(app));
+    query.addBindValue(fold(section));
+    query.addBindValue(fold(key));
+    if (!query.exec())
+        return fail(reasonOf(query.lastError()));
+    return true;
+}
+
+// --- the program's use of the store ---------------------------------------
+
+namespace {
+
+// A store that cannot be read is reported once, not on every refill of a
+// list; the report comes again after the store has worked in between.
+QString& lastReadFailure() {
+    static QString failure;
+    return failure;
+}
+
+void reportReadFailure(const Store& store) {
+    const QString failure = store.path() + QLatin1Char('\n') + store.lastError();
+    if (lastReadFailure() == failure)
+        return;
+    lastReadFailure() = failure;
+    app::MsgBox(QStringLiteral("The settings file\n%1\ncould not be read: %2.\n\nThe lists of "
+                               "servers and machines stay empty until it can be read; the file "
+                               "has not been changed.")
+                    .arg(store.path(), store.lastError()),
+                app::kOkExclamation, app::kShortTitle);
+}
+
+void reportWriteFailure(const Store& store, const QString& what) {
+    app::MsgBox(QStringLiteral("The settings file\n%1\ncould not be updated: %2.\n\n%3")
+                    .arg(store.path(), store.lastError(), what),
+                app::kOkExclamation, app::kShortTitle);
+}
+
+bool addEntry(const QString& section, const QString& name) {
+    if (name.isEmpty())
+        return false;
+    Store& store = defaultStore();
+    const std::optional<QString> value = store.GetSetting(kApplication, section, name);
+    if (!value) {
+        reportReadFailure(store);
+        return false;
+    }
+    lastReadFailure().clear();
+    if (!value->trimmed().isEmpty())
+        return true;
+    if (!store.SaveSetting(kApplication, section, name, kSaved)) {
+        reportWriteFailure(store, QStringLiteral("\"%1\" has not been remembered.").arg(name));
+        return false;
+    }
+    return true;
+}
+
+QStringList keysOf(const QString& section) {
+    Store& store = defaultStore();
+    const std::optional<Entries> entries = store.GetAllSettings(kApplication, section);
+    if (!entries) {
+        reportReadFailure(store);
+        return {};
+    }
+    lastReadFailure().clear();
+    QStringList keys;
+    keys.reserve(entries->size());
+    for (const auto& entry : *entries)
+        keys.append(entry.first);
+    return keys;
+}
+
+bool removeEntry(const QString& section, const QString& name) {
+    Store& store = defaultStore();
+    if (!store.DeleteSetting(kApplication, section, name)) {
+        reportWriteFailure(store, QStringLiteral("\"%1\" has not been forgotten.").arg(name));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Store& defaultStore() {
+    // Never destroyed: the database driver's own globals may be gone by the
+    // time static objects are. The connection is closed when the application
+    // object goes away.
+    static Store* store = [] {
+        auto* created = new Store;
+        if (QCoreApplication::instance())
+            qAddPostRoutine([] { defaultStore().close(); });
+        return created;
+    }();
+    return *store;
+}
+
+bool AddServer(const QString& name) {
+    return addEntry(kServers, name);
+}
+
+bool AddMachine(const QString& name) {
+    return addEntry(kMachines, name);
+}
+
+QStringList Servers() {
+    return keysOf(kServers);
+}
+
+QStringList Machines() {
+    return keysOf(kMachines);
+}
+
+bool RemoveServer(const QString& name) {
+    return removeEntry(kServers, name);
+}
+
+bool RemoveMachine(const QString& name) {
+    return removeEntry(kMachines, name);
+}
+
+}  // namespace settings

@@ -1,0 +1,124 @@
+// Start-up state and shared routines that need no window: placement
+// arithmetic, the file check, the help file and the message-box routine.
+#include "app/files.h"
+#include "app/help.h"
+#include "app/messages.h"
+#include "app/placement.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestApp : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void placeFormOffsetsFromMainWindow();
+    void placeFormKeepsRightAndBottomEdgesOnScreen();
+    void placeFormEdgeExactlyOnScreenEdgeStays();
+    void placeFormLargerThanScreenGoesNegative();
+    void centreFormIsNotRounded();
+    void fileExists();
+    void helpFileParsing();
+    void helpFileBesideProgram();
+    void helpTopicsOfShippedFile();
+    void messageBoxTitlesAndAnswers();
+};
+
+void TestApp::placeFormOffsetsFromMainWindow() {
+    QCOMPARE(app::PlacePosition({1000, 1000}, {5000, 3000}, {15360, 11520}), QPointF(1400, 1800));
+}
+
+void TestApp::placeFormKeepsRightAndBottomEdgesOnScreen() {
+    QCOMPARE(app::PlacePosition({12000, 1000}, {5000, 3000}, {15360, 11520}).x(), 10360.0);
+    QCOMPARE(app::PlacePosition({1000, 9000}, {5000, 3000}, {15360, 11520}).y(), 8520.0);
+}
+
+void TestApp::placeFormEdgeExactlyOnScreenEdgeStays() {
+    // 9960 + 400 + 5000 = 15360: right edge exactly on the screen's edge.
+    QCOMPARE(app::PlacePosition({9960, 7720}, {5000, 3000}, {15360, 11520}), QPointF(10360, 8520));
+}
+
+void TestApp::placeFormLargerThanScreenGoesNegative() {
+    QCOMPARE(app::PlacePosition({0, 0}, {16000, 12000}, {15360, 11520}), QPointF(-640, -480));
+    QCOMPARE(app::PlacePosition({10.4, 20.6}, {100, 100}, {15360, 11520}), QPointF(410, 821));
+}
+
+void TestApp::centreFormIsNotRounded() {
+    QCOMPARE(app::CentrePosition({15360, 11520}, {6000, 4000}), QPointF(4680, 3760));
+    QCOMPARE(app::CentrePosition({15360, 11520}, {6001, 4001}), QPointF(4679.5, 3759.5));
+    QCOMPARE(app::CentrePosition({1000, 1000}, {3000, 2000}), QPointF(-1000, -500));
+}
+
+void TestApp::fileExists() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("Server.exe"));
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    app::MessageRecorder messages;
+    QVERIFY(app::FileExists(file));
+    QVERIFY(!app::FileExists(dir.filePath(QStringLiteral("missing.exe"))));
+    QVERIFY(!app::FileExists(QString()));
+    QVERIFY(!app::FileExists(QStringLiteral("Z:\\no\\drive.exe")));
+    QVERIFY(!app::FileExists(QStringLiteral("/no/such/dir/at/all.exe")));
+    QVERIFY(!app::FileExists(file + QChar::Null + QStringLiteral("x")));
+    // A directory is not a file, even when it is named like one.
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder.exe")));
+    QVERIFY(!app::FileExists(dir.filePath(QStringLiteral("folder.exe"))));
+    QCOMPARE(messages.count(), 0);
+}
+
+void TestApp::helpFileParsing() {
+    const auto topics = app::parseHelp(QStringLiteral(
+        "; comment\r\nstray line\r\n@1 First\r\nLine one.\r\n\r\nLine two.\r\n@12   Twelfth  \n"
+        "Body\n@x not a topic\n"));
+    QCOMPARE(topics.size(), 2);
+    QCOMPARE(topics.value(1).title, QStringLiteral("First"));
+    QCOMPARE(topics.value(1).body, QStringLiteral("Line one.\n\nLine two."));
+    QCOMPARE(topics.value(12).title, QStringLiteral("Twelfth"));
+    QCOMPARE(topics.value(12).body, QStringLiteral("Body\n@x not a topic"));
+    QVERIFY(!topics.contains(0));
+}
+
+void TestApp::helpFileBesideProgram() {
+    QCOMPARE(app::helpFileIn(QStringLiteral("/opt/corvane")),
+             QStringLiteral("/opt/corvane/TALVO.HLP"));
+    QCOMPARE(app::helpFileIn(QStringLiteral("/opt/corvane/")),
+             QStringLiteral("/opt/corvane/TALVO.HLP"));
+    app::setHelpFile(QStringLiteral("/no/such/TALVO.HLP"));
+    QVERIFY(app::helpTopic(1).title.isEmpty());
+}
+
+void TestApp::helpTopicsOfShippedFile() {
+    app::setHelpFile(QStringLiteral(HELP_FILE));
+    for (int topic : {1, 2, 3, 4, 5, 6, 7, 8, 12, 13, 14, 15, 16, 17, 18}) {
+        QVERIFY2(!app::helpTopic(topic).title.isEmpty(), qPrintable(QString::number(topic)));
+        QVERIFY2(!app::helpTopic(topic).body.isEmpty(), qPrintable(QString::number(topic)));
+    }
+}
+
+void TestApp::messageBoxTitlesAndAnswers() {
+    app::MessageRecorder messages;
+    QCOMPARE(app::MsgBox(QStringLiteral("plain")), int(app::kAnswerOk));
+    QCOMPARE(messages.last().title, QStringLiteral("TALVO - Corvane"));
+    QCOMPARE(messages.last().flags, 0);
+    QCOMPARE(app::MsgBox(QStringLiteral("Remove x?"), 36, QStringLiteral("Corvane")),
+             int(app::kAnswerNo));
+    QCOMPARE(messages.last().title, QStringLiteral("Corvane"));
+    messages.setNextAnswer(app::kAnswerYes);
+    QCOMPARE(app::MsgBox(QStringLiteral("again?"), 36), int(app::kAnswerYes));
+    // The scripted answer is used once.
+    QCOMPARE(app::MsgBox(QStringLiteral("and again?"), 36), int(app::kAnswerNo));
+    QCOMPARE(messages.count(), 4);
+    {
+        app::MessageRecorder nested;
+        app::MsgBox(QStringLiteral("inner"), 48);
+        QCOMPARE(nested.count(), 1);
+    }
+    app::MsgBox(QStringLiteral("outer"), 48);
+    QCOMPARE(messages.count(), 5);
+    QCOMPARE(messages.last().text, QStringLiteral("outer"));
+}
+
+QTEST_GUILESS_MAIN(TestApp)
+#include "test_app.moc"
