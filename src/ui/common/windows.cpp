@@ -1,0 +1,173 @@
+#include "windows.h"
+
+#include "app/help.h"
+#include "app/messages.h"
+#include "app/placement.h"
+#include "settings/options.h"
+#include "settings/store.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QScreen>
+#include <QShortcut>
+#include <QWhatsThis>
+
+#include <cmath>
+
+namespace common {
+
+namespace {
+
+QSizeF screenTwips(const QWidget* window) {
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
+    return {pixelsToTwips(size.width()), pixelsToTwips(size.height())};
+}
+
+// The outer size of a window, frame included once the window system has
+// given it one.
+QSizeF windowTwips(const QWidget* window) {
+    const QSize size = window->isVisible() ? window->frameGeometry().size() : window->size();
+    return {pixelsToTwips(size.width()), pixelsToTwips(size.height())};
+}
+
+void moveToTwips(QWidget* window, const QPointF& topLeft) {
+    const QRect screen = window->screen() ? window->screen()->geometry() : QRect();
+    window->move(screen.topLeft() + QPoint(twipsToPixels(topLeft.x()), twipsToPixels(topLeft.y())));
+}
+
+QWidget* mainWindow() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("frmServerReg"))
+            return widget;
+    }
+    return nullptr;
+}
+
+QString helpHtml(int number) {
+    const app::HelpTopic topic = app::helpTopic(number);
+    if (topic.title.isEmpty() && topic.body.isEmpty())
+        return {};
+    QString html = QStringLiteral("<p><b>%1</b></p>").arg(topic.title.toHtmlEscaped());
+    for (const QString& paragraph : topic.body.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts))
+        html += QStringLiteral("<p>%1</p>").arg(paragraph.trimmed().toHtmlEscaped());
+    return html;
+}
+
+}  // namespace
+
+int twipsToPixels(double twips) {
+    return int(std::lround(twips / app::kTwipsPerPixel));
+}
+
+double pixelsToTwips(int pixels) {
+    return double(pixels) * app::kTwipsPerPixel;
+}
+
+void CentreForm(QWidget* window) {
+    moveToTwips(window, app::CentrePosition(screenTwips(window), windowTwips(window)));
+}
+
+void PlaceForm(QWidget* window) {
+    const QWidget* main = mainWindow();
+    QPointF mainTwips;
+    if (main) {
+        const QPoint corner =
+            main->pos() - (main->screen() ? main->screen()->geometry().topLeft() : QPoint());
+        mainTwips = {pixelsToTwips(corner.x()), pixelsToTwips(corner.y())};
+    }
+    moveToTwips(window, app::PlacePosition(mainTwips, windowTwips(window), screenTwips(window)));
+}
+
+void SelectAllText(QLineEdit* edit) {
+    edit->setSelection(0, int(edit->text().size()));
+}
+
+void SelectAllText(QComboBox* combo) {
+    if (QLineEdit* edit = combo->lineEdit())
+        SelectAllText(edit);
+}
+
+void FillMachines(QListWidget* list) {
+    list->clear();
+    list->addItems(settings::Machines());
+}
+
+void FillMachines(QComboBox* combo) {
+    combo->clear();
+    combo->addItems(settings::Machines());
+    combo->setCurrentIndex(-1);
+}
+
+void FillProtocols(QComboBox* list) {
+    for (const QString& name : settings::kProtocolNames)
+        list->addItem(name);
+    list->setCurrentIndex(0);
+}
+
+void FillAuthLevels(QComboBox* list) {
+    for (const QString& name : settings::kAuthLevelNames)
+        list->addItem(name);
+    list->setCurrentIndex(0);
+}
+
+void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {
+    QFont font(family);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    widget->setFont(font);
+}
+
+void installContextHelp(QWidget* window) {
+    const QList<QWidget*> controls = window->findChildren<QWidget*>();
+    for (QWidget* control : controls) {
+        const QVariant topic = control->property("helpTopic");
+        if (topic.isValid())
+            control->setWhatsThis(helpHtml(topic.toInt()));
+    }
+    auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);
+    QObject::connect(f1, &QShortcut::activated, window, [window] {
+        QWidget* focus = window->focusWidget();
+        // The edit field of a composite control carries its parent's topic.
+        while (focus && focus != window && focus->whatsThis().isEmpty())
+            focus = focus->parentWidget();
+        if (focus && focus != window)
+            QWhatsThis::showText(focus->mapToGlobal(focus->rect().center()), focus->whatsThis(),
+                                 focus);
+    });
+    QAction* whatsThis = QWhatsThis::createAction(window);
+    whatsThis->setShortcutContext(Qt::WindowShortcut);
+    window->addAction(whatsThis);
+}
+
+void installMessageBoxes() {
+    app::setMessagePresenter([](const app::ShownMessage& message) {
+        QMessageBox box(QApplication::activeWindow());
+        box.setWindowTitle(message.title);
+        box.setText(message.text);
+        switch (message.flags) {
+            case app::kYesNoQuestion:
+                box.setIcon(QMessageBox::Question);
+                box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+                box.setDefaultButton(QMessageBox::Yes);
+                break;
+            case app::kOkExclamation:
+                box.setIcon(QMessageBox::Warning);
+                box.setStandardButtons(QMessageBox::Ok);
+                break;
+            default:
+                box.setIcon(QMessageBox::NoIcon);
+                box.setStandardButtons(QMessageBox::Ok);
+                break;
+        }
+        return box.exec() == QMessageBox::Yes         ? app::kAnswerYes
+               : message.flags == app::kYesNoQuestion ? app::kAnswerNo
+                                                      : app::kAnswerOk;
+    });
+}
+
+}  // namespace common

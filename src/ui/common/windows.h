@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QWidget;
+
+// Routines that several windows share.
+namespace common {
+
+// Twips (1440 to the inch) to pixels and back, at 15 twips to a pixel.
+int twipsToPixels(double twips);
+double pixelsToTwips(int pixels);
+
+// Centres the window on its screen (the main window's load step).
+void CentreForm(QWidget* window);
+
+// Places a dialog down and to the right of the main window frmServerReg,
+// kept on the screen (the wizard's and the properties dialog's load step).
+void PlaceForm(QWidget* window);
+
+// Selects the whole text, so that typing replaces it.
+void SelectAllText(QLineEdit* edit);
+void SelectAllText(QComboBox* combo);
+
+// Replaces the list's items by the remembered machines, selecting none.
+void FillMachines(QListWidget* list);
+void FillMachines(QComboBox* combo);
+
+// Append the readable names of the option tables and select "[None]".
+void FillProtocols(QComboBox* list);
+void FillAuthLevels(QComboBox* list);
+
+// Sets a font in the way the layouts give them: a family and a point size
+// such as 8.25.
+void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold = false);
+
+// Context help: every descendant whose "helpTopic" property holds a topic
+// number gets that topic of the help file as its What's-This text. F1 shows
+// the topic of the control with the focus, Shift+F1 starts What's-This mode.
+void installContextHelp(QWidget* window);
+
+// Shows every message box of the program as a QMessageBox.
+void installMessageBoxes();
+
+}  // namespace common

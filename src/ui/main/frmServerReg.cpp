@@ -1,0 +1,124 @@
+#include "frmServerReg.h"
+
+#include "ui_frmServerReg.h"
+
+#include "app/messages.h"
+#include "app/version.h"
+#include "settings/store.h"
+#include "ui/common/windows.h"
+
+#include <QKeyEvent>
+#include <QSignalBlocker>
+
+frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerReg) {
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::WindowContextHelpButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(QIcon(QStringLiteral(":/gears.png")));
+    setFixedSize(size());
+    common::setLayoutFont(this, QStringLiteral("Arial"), 8.25);
+    common::setLayoutFont(ui->lblTitle, QStringLiteral("Arial"), 9.75, true);
+    common::installContextHelp(this);
+
+    connect(ui->cboServers, &common::SimpleCombo::textChanged, this,
+            &frmServerReg::cboServers_Change);
+    connect(ui->cboServers, &common::SimpleCombo::itemClicked, this,
+            &frmServerReg::cboServers_Click);
+    connect(ui->cmdRemServer, &QPushButton::clicked, this, &frmServerReg::cmdRemServer_Click);
+    connect(ui->cmdClose, &QPushButton::clicked, this, &frmServerReg::cmdClose_Click);
+    connect(ui->lstMachines, &QListWidget::currentRowChanged, this,
+            &frmServerReg::lstMachines_Click);
+    connect(ui->lstMachines, &QListWidget::itemPressed, this, &frmServerReg::lstMachines_Click);
+    connect(ui->cmdRemMachine, &QPushButton::clicked, this, &frmServerReg::cmdRemMachine_Click);
+
+    Form_Load();
+}
+
+frmServerReg::~frmServerReg() = default;
+
+void frmServerReg::Form_Load() {
+    common::CentreForm(this);
+    ui->cmdRemServer->setEnabled(false);
+    ui->cmdRemMachine->setEnabled(false);
+    ui->lblTitle->setText(QStringLiteral("%1 - v%2.%3.%4")
+                              .arg(settings::kApplication)
+                              .arg(app::kVersionMajor)
+                              .arg(app::kVersionMinor)
+                              .arg(app::kVersionRevision));
+    ui->lblCopyright->setText(QString::fromUtf8(app::kLegalNotice));
+    ui->lblComments->setText(QString::fromUtf8(app::kComments));
+    LoadServers();
+    FillMachineList();
+}
+
+void frmServerReg::LoadServers() {
+    ui->cboServers->clear();
+    for (const QString& name : settings::Servers())
+        ui->cboServers->addItem(name);
+}
+
+// Refilling is not a click: the Remove button keeps its state.
+void frmServerReg::FillMachineList() {
+    const QSignalBlocker blocker(ui->lstMachines);
+    common::FillMachines(ui->lstMachines);
+}
+
+void frmServerReg::keyPressEvent(QKeyEvent* event) {
+    // The window has no cancel button: Escape does nothing.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmServerReg::cboServers_Change(const QString& text) {
+    if (text.trimmed().isEmpty())
+        ui->cmdRemServer->setEnabled(false);
+}
+
+void frmServerReg::cboServers_Click(int) {
+    ui->cmdRemServer->setEnabled(ui->cboServers->currentIndex() >= 0);
+}
+
+void frmServerReg::cmdRemServer_Click() {
+    const QString name = ui->cboServers->text().trimmed();
+    if (app::MsgBox(QStringLiteral("Remove %1?").arg(name), app::kYesNoQuestion,
+                    app::kShortTitle) != app::kAnswerYes)
+        return;
+    // A store that failed has told the user; the list keeps the entry so that
+    // it does not pretend the server was forgotten.
+    if (!settings::RemoveServer(name))
+        return;
+    const int index = ui->cboServers->currentIndex();
+    if (index >= 0)
+        ui->cboServers->removeItem(index);
+    ui->cmdRemServer->setEnabled(false);
+}
+
+void frmServerReg::cmdClose_Click() {
+    close();
+}
+
+void frmServerReg::lstMachines_Click() {
+    ui->cmdRemMachine->setEnabled(!ui->lstMachines->selectedItems().isEmpty());
+}
+
+void frmServerReg::cmdRemMachine_Click() {
+    const QList<QListWidgetItem*> selected = ui->lstMachines->selectedItems();
+    if (selected.isEmpty())
+        return;
+    QListWidgetItem* item = selected.first();
+    // The key is deleted exactly as stored: a machine recorded with blanks
+    // around its name can be forgotten too.
+    const QString key = item->text();
+    if (app::MsgBox(QStringLiteral("Remove %1?").arg(key.trimmed()), app::kYesNoQuestion,
+                    app::kShortTitle) != app::kAnswerYes)
+        return;
+    if (!settings::RemoveMachine(key))
+        return;
+    delete ui->lstMachines->takeItem(ui->lstMachines->row(item));
+    ui->cmdRemMachine->setEnabled(false);
+}

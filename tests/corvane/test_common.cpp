@@ -1,0 +1,256 @@
+// Widgets and routines the windows share: the simple combo box, the tab
+// control's page coordinates, list filling, text selection and placement.
+#include "app/messages.h"
+#include "settings/store.h"
+#include "testenv.h"
+#include "ui/common/simplecombo.h"
+#include "ui/common/tabcontrol.h"
+#include "ui/common/windows.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QtTest>
+
+class TestCommon : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void simpleComboPickAndType();
+    void simpleComboKeyboard();
+    void simpleComboDoubleClick();
+    void tabControlPlacesControlsFromItsCorner();
+    void fillProtocolsAndLevels();
+    void fillMachinesReplacesItems();
+    void selectAllText();
+    void placeFormFollowsMainWindow();
+    void messageBoxesMapFlags();
+
+private:
+    std::unique_ptr<ScopedXdgEnvironment> m_env;
+};
+
+void TestCommon::init() {
+    m_env = std::make_unique<ScopedXdgEnvironment>();
+}
+
+void TestCommon::cleanup() {
+    m_env.reset();
+}
+
+void TestCommon::simpleComboPickAndType() {
+    common::SimpleCombo combo;
+    combo.resize(200, 150);
+    combo.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&combo));
+    for (const char* name : {"Alpha.One", "Beta.Two", "Gamma.Three"})
+        combo.addItem(QString::fromLatin1(name));
+    QSignalSpy clicks(&combo, &common::SimpleCombo::itemClicked);
+    QListWidget* list = combo.listWidget();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    QCOMPARE(clicks.size(), 1);
+    QCOMPARE(clicks.first().first().toInt(), 1);
+    QCOMPARE(combo.text(), QStringLiteral("Beta.Two"));
+    QCOMPARE(combo.currentIndex(), 1);
+    QVERIFY(combo.lineEdit()->hasFocus());
+
+    // Typing a name that is not listed leaves no entry selected; typing one
+    // that is selects it, without a click.
+    combo.lineEdit()->selectAll();
+    QTest::keyClicks(combo.lineEdit(), QStringLiteral("Other"));
+    QCOMPARE(combo.currentIndex(), -1);
+    combo.lineEdit()->selectAll();
+    QTest::keyClicks(combo.lineEdit(), QStringLiteral("gamma.three"));
+    QCOMPARE(combo.currentIndex(), 2);
+    QCOMPARE(clicks.size(), 1);
+
+    combo.removeItem(0);
+    QCOMPARE(combo.count(), 2);
+    QCOMPARE(combo.itemText(0), QStringLiteral("Beta.Two"));
+    combo.clear();
+    QCOMPARE(combo.count(), 0);
+    QVERIFY(combo.text().isEmpty());
+    QCOMPARE(combo.currentIndex(), -1);
+}
+
+void TestCommon::simpleComboKeyboard() {
+    common::SimpleCombo combo;
+    combo.resize(200, 150);
+    combo.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&combo));
+    combo.lineEdit()->setFocus();
+    QSignalSpy clicks(&combo, &common::SimpleCombo::itemClicked);
+    // No entries: the arrows do nothing.
+    QTest::keyClick(combo.lineEdit(), Qt::Key_Down);
+    QCOMPARE(clicks.size(), 0);
+    combo.addItem(QStringLiteral("one"));
+    combo.addItem(QStringLiteral("two"));
+    QTest::keyClick(combo.lineEdit(), Qt::Key_Down);
+    QCOMPARE(combo.text(), QStringLiteral("one"));
+    QTest::keyClick(combo.lineEdit(), Qt::Key_Down);
+    QTest::keyClick(combo.lineEdit(), Qt::Key_Down);
+    QCOMPARE(combo.text(), QStringLiteral("two"));
+    QCOMPARE(combo.currentIndex(), 1);
+    QTest::keyClick(combo.lineEdit(), Qt::Key_Up);
+    QCOMPARE(combo.text(), QStringLiteral("one"));
+    QCOMPARE(clicks.size(), 4);
+}
+
+void TestCommon::simpleComboDoubleClick() {
+    common::SimpleCombo combo;
+    combo.resize(200, 150);
+    combo.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&combo));
+    combo.addItem(QStringLiteral("one"));
+    QSignalSpy doubles(&combo, &common::SimpleCombo::itemDoubleClicked);
+    QListWidget* list = combo.listWidget();
+    const QPoint at = list->visualItemRect(list->item(0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(doubles.size(), 1);
+    QCOMPARE(combo.text(), QStringLiteral("one"));
+}
+
+void TestCommon::tabControlPlacesControlsFromItsCorner() {
+    QDialog window;
+    window.resize(300, 300);
+    auto* tabs = new common::TabControl(&window);
+    tabs->setGeometry(5, 5, 280, 280);
+    auto* first = new QWidget;
+    auto* second = new QWidget;
+    tabs->addTab(first, QStringLiteral("First"));
+    tabs->addTab(second, QStringLiteral("Second"));
+    auto* a = new QLabel(QStringLiteral("a"), first);
+    a->setGeometry(15, 40, 100, 20);
+    auto* b = new QLabel(QStringLiteral("b"), second);
+    b->setGeometry(20, 95, 50, 10);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(a->mapTo(tabs, QPoint(0, 0)), QPoint(15, 40));
+    QCOMPARE(a->size(), QSize(100, 20));
+    tabs->setCurrentIndex(1);
+    QCOMPARE(b->mapTo(tabs, QPoint(0, 0)), QPoint(20, 95));
+    QCOMPARE(common::TabControl::designGeometry(b), QRect(20, 95, 50, 10));
+}
+
+void TestCommon::fillProtocolsAndLevels() {
+    QComboBox protocols, levels;
+    common::FillProtocols(&protocols);
+    common::FillAuthLevels(&levels);
+    QCOMPARE(protocols.count(), 9);
+    QCOMPARE(levels.count(), 8);
+    QCOMPARE(protocols.currentIndex(), 0);
+    QCOMPARE(levels.currentIndex(), 0);
+    QCOMPARE(protocols.itemText(0), QStringLiteral("[None]"));
+    QCOMPARE(protocols.itemText(3), QStringLiteral("Named Pipes"));
+    QCOMPARE(protocols.itemText(8), QStringLiteral("Datagrams - UDP"));
+    QCOMPARE(levels.itemText(6), QStringLiteral("Packet Integrity"));
+    QCOMPARE(levels.itemText(7), QStringLiteral("Packet Privacy"));
+}
+
+void TestCommon::fillMachinesReplacesItems() {
+    app::MessageRecorder messages;
+    QListWidget list;
+    QComboBox combo;
+    combo.setEditable(true);
+    common::FillMachines(&list);
+    QCOMPARE(list.count(), 0);
+    settings::AddMachine(QStringLiteral(" spaced "));
+    settings::AddMachine(QStringLiteral("host2"));
+    common::FillMachines(&list);
+    common::FillMachines(&list);
+    common::FillMachines(&combo);
+    QCOMPARE(list.count(), 2);
+    QCOMPARE(list.item(0)->text(), QStringLiteral(" spaced "));
+    QVERIFY(list.selectedItems().isEmpty());
+    QCOMPARE(combo.count(), 2);
+    QCOMPARE(combo.currentIndex(), -1);
+    QVERIFY(combo.currentText().isEmpty());
+    QCOMPARE(messages.count(), 0);
+}
+
+void TestCommon::selectAllText() {
+    QLineEdit edit;
+    common::SelectAllText(&edit);
+    QVERIFY(!edit.hasSelectedText());
+    edit.setText(QStringLiteral("Server.exe"));
+    edit.setCursorPosition(3);
+    common::SelectAllText(&edit);
+    QCOMPARE(edit.selectedText(), QStringLiteral("Server.exe"));
+    QCOMPARE(edit.selectionStart(), 0);
+    QComboBox combo;
+    combo.setEditable(true);
+    combo.setEditText(QStringLiteral("host"));
+    common::SelectAllText(&combo);
+    QCOMPARE(combo.lineEdit()->selectedText(), QStringLiteral("host"));
+}
+
+void TestCommon::placeFormFollowsMainWindow() {
+    QWidget main;
+    main.setObjectName(QStringLiteral("frmServerReg"));
+    main.resize(100, 100);
+    main.move(QGuiApplication::primaryScreen()->geometry().topLeft() + QPoint(60, 40));
+    QDialog dialog;
+    dialog.resize(200, 100);
+    common::PlaceForm(&dialog);
+    // 400 and 800 twips are 26.7 and 53.3 pixels.
+    const QPoint offset = dialog.pos() - main.pos();
+    QVERIFY(qAbs(offset.x() - 27) <= 1);
+    QVERIFY(qAbs(offset.y() - 53) <= 1);
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    main.move(screen.topLeft() + QPoint(screen.width() - 50, screen.height() - 50));
+    common::PlaceForm(&dialog);
+    QCOMPARE(dialog.pos().x() + dialog.width(), screen.right() + 1);
+    QCOMPARE(dialog.pos().y() + dialog.height(), screen.bottom() + 1);
+
+    common::CentreForm(&dialog);
+    QVERIFY(qAbs(dialog.pos().x() - screen.center().x() + 100) <= 1);
+}
+
+void TestCommon::messageBoxesMapFlags() {
+    common::installMessageBoxes();
+    struct Case {
+        int flags;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton press;
+        int answer;
+    };
+    const QList<Case> cases = {
+        {0, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, app::kAnswerOk},
+        {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
+         app::kAnswerYes},
+        {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
+         app::kAnswerNo},
+        {48, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, app::kAnswerOk},
+    };
+    for (const Case& c : cases) {
+        QString title;
+        bool checked = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            checked = box->icon() == c.icon && box->standardButtons() == c.buttons;
+            box->button(c.press)->click();
+        });
+        QCOMPARE(app::MsgBox(QStringLiteral("text"), c.flags), c.answer);
+        QVERIFY(checked);
+        QCOMPARE(title, QStringLiteral("TALVO - Corvane"));
+    }
+    app::setMessagePresenter(nullptr);
+}
+
+QTEST_MAIN(TestCommon)
+#include "test_common.moc"

@@ -1,0 +1,446 @@
+// The main window: its layout, the load step, the server list and its Remove,
+// the Machines page and its Remove, the About page, and closing.
+#include "app/help.h"
+#include "app/messages.h"
+#include "settings/store.h"
+#include "testenv.h"
+#include "ui/common/simplecombo.h"
+#include "ui/common/tabcontrol.h"
+#include "ui/main/frmServerReg.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QtTest>
+
+namespace {
+
+template <typename T>
+T* control(QWidget* window, const char* name) {
+    T* found = window->findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        qFatal("no control %s", name);
+    return found;
+}
+
+QRect rectIn(QWidget* window, QWidget* widget) {
+    return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+}
+
+// Twips to pixels, as the layout gives them.
+QRect twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void layoutMatchesTheDesign();
+    void tabOrderAndAccessKeys();
+    void contextHelpTopics();
+    void loadsEmptyStore();
+    void loadListsStoreInOrder();
+    void aboutPage();
+    void removeButtonFollowsSelectionAndText();
+    void removeServerAsksAndForgets();
+    void removeServerAnsweredNoChangesNothing();
+    void removeServerOfUnlistedName();
+    void machinesPageListsAndRemoves();
+    void removeMachineRecordedWithBlanks();
+    void removeMachineWithoutSelectionDoesNothing();
+    void enterInServerComboCloses();
+    void escapeDoesNothing();
+    void closeEndsTheProgramWithTheLastWindow();
+
+private:
+    frmServerReg* open();
+
+    std::unique_ptr<ScopedXdgEnvironment> m_env;
+    std::unique_ptr<app::MessageRecorder> m_messages;
+    QPointer<frmServerReg> m_window;
+};
+
+void TestMainWindow::init() {
+    m_env = std::make_unique<ScopedXdgEnvironment>();
+    m_messages = std::make_unique<app::MessageRecorder>();
+    app::setHelpFile(QStringLiteral(HELP_FILE));
+}
+
+void TestMainWindow::cleanup() {
+    delete m_window;
+    m_messages.reset();
+    m_env.reset();
+}
+
+frmServerReg* TestMainWindow::open() {
+    m_window = new frmServerReg;
+    m_window->show();
+    if (!QTest::qWaitForWindowExposed(m_window))
+        qFatal("main window not shown");
+    return m_window;
+}
+
+void TestMainWindow::layoutMatchesTheDesign() {
+    frmServerReg* w = open();
+    QCOMPARE(w->windowTitle(), QStringLiteral("TALVO - Corvane"));
+    QCOMPARE(w->size(), QSize(361, 378));
+    QCOMPARE(w->minimumSize(), w->maximumSize());
+    QVERIFY(w->windowFlags() & Qt::WindowContextHelpButtonHint);
+    QVERIFY(!(w->windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(w->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!w->windowIcon().isNull());
+    QCOMPARE(w->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(w->font().pointSizeF(), 8.25);
+
+    auto* tabs = control<common::TabControl>(w, "tabClassReg");
+    QCOMPARE(rectIn(w, tabs), twips(75, 75, 5265, 5040));
+    QCOMPARE(tabs->count(), 3);
+    QCOMPARE(tabs->tabText(0), QStringLiteral("Server"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Machines"));
+    QCOMPARE(tabs->tabText(2), QStringLiteral("About"));
+    QCOMPARE(tabs->currentIndex(), 2);
+    QCOMPARE(rectIn(w, control<QPushButton>(w, "cmdClose")), twips(4275, 5250, 1065, 315));
+    QVERIFY(control<QPushButton>(w, "cmdClose")->isDefault());
+
+    // Page controls are placed from the tab control's corner, tab strip included.
+    const auto onTab = [&](const char* name) {
+        QWidget* widget = control<QWidget>(w, name);
+        return QRect(widget->mapTo(tabs, QPoint(0, 0)), widget->size());
+    };
+    QCOMPARE(onTab("lblTitle"), twips(300, 600, 4665, 315));
+    QCOMPARE(onTab("lblCopyright"), twips(300, 900, 4665, 240));
+    QCOMPARE(onTab("fraTitle"), twips(300, 1425, 4665, 90));
+    QCOMPARE(onTab("lblComments"), twips(300, 1650, 4665, 1065));
+    tabs->setCurrentIndex(0);
+    QCOMPARE(onTab("lblLabel_1"), twips(225, 600, 4815, 615));
+    QCOMPARE(onTab("cboServers"), twips(225, 1425, 3540, 2490));
+    QCOMPARE(onTab("cmdProp"), twips(3975, 1425, 1065, 315));
+    QCOMPARE(onTab("cmdTest"), twips(3975, 1800, 1065, 315));
+    QCOMPARE(onTab("cmdRemServer"), twips(3975, 2400, 1065, 315));
+    QCOMPARE(onTab("fraFrame_0"), twips(225, 4050, 4815, 765));
+    auto* frame = control<QWidget>(w, "fraFrame_0");
+    QCOMPARE(control<QWidget>(w, "lblLabel_2")->geometry(), twips(375, 375, 2790, 240));
+    QCOMPARE(control<QWidget>(w, "cmdAdd")->parentWidget(), frame);
+    QCOMPARE(control<QWidget>(w, "cmdAdd")->geometry(), twips(3375, 300, 1065, 315));
+    tabs->setCurrentIndex(1);
+    QCOMPARE(onTab("lblLabel_0"), twips(225, 600, 4815, 615));
+    QCOMPARE(onTab("lstMachines"), twips(225, 1425, 3540, 2580));
+    QCOMPARE(onTab("cmdRemMachine"), twips(3975, 1425, 1065, 315));
+
+    QCOMPARE(control<QLabel>(w, "lblLabel_1")->text(),
+             QStringLiteral("OLE Automation Servers can be registered to either run locally or "
+                            "on a remote machine.  Use this program to register and configure "
+                            "OLE Servers."));
+    QCOMPARE(control<QLabel>(w, "lblLabel_2")->text(),
+             QStringLiteral("Click button to register new server..."));
+    QCOMPARE(control<QLabel>(w, "lblLabel_0")->text(),
+             QStringLiteral("TALVO logs the remote machines it knows of in the registry for "
+                            "future reference. Use this screen to remove unused machines."));
+    QCOMPARE(control<QPushButton>(w, "cmdProp")->text(), QStringLiteral("P&roperties"));
+    QCOMPARE(control<QPushButton>(w, "cmdTest")->text(), QStringLiteral("&Test"));
+    QCOMPARE(control<QPushButton>(w, "cmdRemServer")->text(), QStringLiteral("R&emove"));
+    QCOMPARE(control<QPushButton>(w, "cmdAdd")->text(), QStringLiteral("&Add..."));
+    QCOMPARE(control<QPushButton>(w, "cmdRemMachine")->text(), QStringLiteral("Remove"));
+    QCOMPARE(control<QPushButton>(w, "cmdClose")->text(), QStringLiteral("Close"));
+
+    auto* title = control<QLabel>(w, "lblTitle");
+    QCOMPARE(title->font().pointSizeF(), 9.75);
+    QVERIFY(title->font().bold());
+    QCOMPARE(title->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QCOMPARE(control<QLabel>(w, "lblComments")->font().pointSizeF(), 8.25);
+    QVERIFY(!control<QLabel>(w, "lblComments")->font().bold());
+}
+
+void TestMainWindow::tabOrderAndAccessKeys() {
+    frmServerReg* w = open();
+    auto* tabs = control<QTabWidget>(w, "tabClassReg");
+    // With the Server page showing, Tab walks the commands in their order.
+    tabs->setCurrentIndex(0);
+    auto* edit = control<common::SimpleCombo>(w, "cboServers")->lineEdit();
+    edit->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+    const QStringList expected = {QStringLiteral("cmdProp"), QStringLiteral("cmdTest"),
+                                  QStringLiteral("cmdAdd"), QStringLiteral("cmdClose")};
+    // Remove is disabled, so Tab skips it.
+    for (const QString& name : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), name);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(tabs->tabBar()));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(edit));
+
+    // Access keys as the captions mark them.
+    const QList<std::pair<const char*, QKeySequence>> keys = {
+        {"cmdProp", QKeySequence(Qt::ALT | Qt::Key_R)},
+        {"cmdTest", QKeySequence(Qt::ALT | Qt::Key_T)},
+        {"cmdRemServer", QKeySequence(Qt::ALT | Qt::Key_E)},
+        {"cmdAdd", QKeySequence(Qt::ALT | Qt::Key_A)},
+    };
+    for (const auto& [name, key] : keys)
+        QCOMPARE(control<QPushButton>(w, name)->shortcut(), key);
+    QVERIFY(control<QPushButton>(w, "cmdRemMachine")->shortcut().isEmpty());
+}
+
+void TestMainWindow::contextHelpTopics() {
+    frmServerReg* w = open();
+    const QList<std::pair<const char*, int>> topics = {
+        {"cboServers", 1},   {"cmdProp", 2},       {"cmdAdd", 3},      {"cmdTest", 4},
+        {"cmdRemServer", 5}, {"cmdClose", 6},      {"lstMachines", 7}, {"cmdRemMachine", 8},
+        {"lblTitle", 12},    {"lblCopyright", 12}, {"fraTitle", 12},   {"lblComments", 12},
+    };
+    for (const auto& [name, topic] : topics) {
+        QWidget* widget = control<QWidget>(w, name);
+        QCOMPARE(widget->property("helpTopic").toInt(), topic);
+        QVERIFY2(widget->whatsThis().contains(app::helpTopic(topic).title.toHtmlEscaped()), name);
+    }
+    for (const char* name : {"tabClassReg", "lblLabel_1", "lblLabel_0", "fraFrame_0"})
+        QVERIFY2(control<QWidget>(w, name)->whatsThis().isEmpty(), name);
+}
+
+void TestMainWindow::loadsEmptyStore() {
+    frmServerReg* w = open();
+    auto* combo = control<common::SimpleCombo>(w, "cboServers");
+    QCOMPARE(combo->count(), 0);
+    QVERIFY(combo->text().isEmpty());
+    QCOMPARE(control<QListWidget>(w, "lstMachines")->count(), 0);
+    QVERIFY(!control<QPushButton>(w, "cmdRemServer")->isEnabled());
+    QVERIFY(!control<QPushButton>(w, "cmdRemMachine")->isEnabled());
+    for (const char* name : {"cmdProp", "cmdTest", "cmdAdd", "cmdClose"})
+        QVERIFY(control<QPushButton>(w, name)->isEnabled());
+    QCOMPARE(m_messages->count(), 0);
+}
+
+void TestMainWindow::loadListsStoreInOrder() {
+    for (const char* name : {"Zeta.App", "Alpha.App", "Server.Application"})
+        settings::AddServer(QString::fromLatin1(name));
+    settings::AddMachine(QStringLiteral("hostB"));
+    settings::AddMachine(QStringLiteral("hostA"));
+    frmServerReg* w = open();
+    auto* combo = control<common::SimpleCombo>(w, "cboServers");
+    QCOMPARE(combo->count(), 3);
+    QCOMPARE(combo->itemText(0), QStringLiteral("Zeta.App"));
+    QCOMPARE(combo->itemText(2), QStringLiteral("Server.Application"));
+    QCOMPARE(combo->currentIndex(), -1);
+    QVERIFY(combo->text().isEmpty());
+    auto* machines = control<QListWidget>(w, "lstMachines");
+    QCOMPARE(machines->count(), 2);
+    QCOMPARE(machines->item(0)->text(), QStringLiteral("hostB"));
+    QVERIFY(machines->selectedItems().isEmpty());
+
+    settings::AddServer(QStringLiteral("Late.Comer"));
+    combo->setText(QStringLiteral("typed"));
+    w->LoadServers();
+    QCOMPARE(combo->count(), 4);
+    QVERIFY(combo->text().isEmpty());
+}
+
+void TestMainWindow::aboutPage() {
+    frmServerReg* w = open();
+    auto* tabs = control<QTabWidget>(w, "tabClassReg");
+    for (int round = 0; round < 3; ++round) {
+        tabs->setCurrentIndex(round % 3);
+        tabs->setCurrentIndex(2);
+        QCOMPARE(control<QLabel>(w, "lblTitle")->text(),
+                 QStringLiteral("TALVO - Corvane - v1.0.3"));
+        QVERIFY(!control<QLabel>(w, "lblCopyright")->text().isEmpty());
+        QCOMPARE(control<QLabel>(w, "lblComments")->text(),
+                 QStringLiteral("TALVO is a utility designed to easily register your Business "
+                                "Servers locally or remotely.  It includes a wizard to aid in the "
+                                "registration of servers.  The wizard option is limited in this "
+                                "release and will be extended."));
+    }
+    QVERIFY(control<QLabel>(w, "lblTitle")->isVisible());
+}
+
+void TestMainWindow::removeButtonFollowsSelectionAndText() {
+    settings::AddServer(QStringLiteral("One.App"));
+    settings::AddServer(QStringLiteral("Two.App"));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    auto* combo = control<common::SimpleCombo>(w, "cboServers");
+    auto* remove = control<QPushButton>(w, "cmdRemServer");
+    QListWidget* list = combo->listWidget();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    QVERIFY(remove->isEnabled());
+    // Editing a picked entry keeps Remove enabled ...
+    QTest::keyClick(combo->lineEdit(), Qt::Key_End);
+    QTest::keyClicks(combo->lineEdit(), QStringLiteral("x"));
+    QVERIFY(remove->isEnabled());
+    // ... blanks only disable it.
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), QStringLiteral("   "));
+    QVERIFY(!remove->isEnabled());
+    QTest::keyClicks(combo->lineEdit(), QStringLiteral("Two.App"));
+    QVERIFY(!remove->isEnabled());
+}
+
+void TestMainWindow::removeServerAsksAndForgets() {
+    settings::AddServer(QStringLiteral("One.App"));
+    settings::AddServer(QStringLiteral("Two.App"));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    auto* combo = control<common::SimpleCombo>(w, "cboServers");
+    auto* remove = control<QPushButton>(w, "cmdRemServer");
+    QListWidget* list = combo->listWidget();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    combo->setText(QStringLiteral("  One.App  "));
+    m_messages->setNextAnswer(app::kAnswerYes);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(m_messages->last().text, QStringLiteral("Remove One.App?"));
+    QCOMPARE(m_messages->last().flags, 36);
+    QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
+    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("Two.App")});
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(combo->itemText(0), QStringLiteral("Two.App"));
+    QVERIFY(!remove->isEnabled());
+}
+
+void TestMainWindow::removeServerAnsweredNoChangesNothing() {
+    settings::AddServer(QStringLiteral("One.App"));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    auto* combo = control<common::SimpleCombo>(w, "cboServers");
+    QListWidget* list = combo->listWidget();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    m_messages->setNextAnswer(app::kAnswerNo);
+    QTest::mouseClick(control<QPushButton>(w, "cmdRemServer"), Qt::LeftButton);
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("One.App")});
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(combo->currentIndex(), 0);
+    QVERIFY(control<QPushButton>(w, "cmdRemServer")->isEnabled());
+}
+
+void TestMainWindow::removeServerOfUnlistedName() {
+    settings::AddServer(QStringLiteral("One.App"));
+    settings::AddServer(QStringLiteral("Typed.App"));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    auto* combo = control<common::SimpleCombo>(w, "cboServers");
+    QListWidget* list = combo->listWidget();
+    // Pick an entry, then type another name: the typed name's key goes and no
+    // entry is removed from the list unless the typed name is the one selected.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    combo->lineEdit()->selectAll();
+    QTest::keyClicks(combo->lineEdit(), QStringLiteral("Nowhere.App"));
+    QVERIFY(control<QPushButton>(w, "cmdRemServer")->isEnabled());
+    m_messages->setNextAnswer(app::kAnswerYes);
+    QTest::mouseClick(control<QPushButton>(w, "cmdRemServer"), Qt::LeftButton);
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(m_messages->last().text, QStringLiteral("Remove Nowhere.App?"));
+    QCOMPARE(combo->count(), 2);
+    QCOMPARE(settings::Servers().size(), 2);
+}
+
+void TestMainWindow::machinesPageListsAndRemoves() {
+    settings::AddMachine(QStringLiteral("hostA"));
+    settings::AddMachine(QStringLiteral("hostB"));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    auto* list = control<QListWidget>(w, "lstMachines");
+    auto* remove = control<QPushButton>(w, "cmdRemMachine");
+    QVERIFY(!remove->isEnabled());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(1)).center());
+    QVERIFY(remove->isEnabled());
+
+    m_messages->setNextAnswer(app::kAnswerNo);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QCOMPARE(m_messages->last().text, QStringLiteral("Remove hostB?"));
+    QCOMPARE(m_messages->last().flags, 36);
+    QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(settings::Machines().size(), 2);
+    QVERIFY(remove->isEnabled());
+
+    m_messages->setNextAnswer(app::kAnswerYes);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("hostA")});
+    QCOMPARE(list->count(), 1);
+    QVERIFY(!remove->isEnabled());
+}
+
+void TestMainWindow::removeMachineRecordedWithBlanks() {
+    settings::AddMachine(QStringLiteral(" spaced host "));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    auto* list = control<QListWidget>(w, "lstMachines");
+    QCOMPARE(list->item(0)->text(), QStringLiteral(" spaced host "));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    m_messages->setNextAnswer(app::kAnswerYes);
+    QTest::mouseClick(control<QPushButton>(w, "cmdRemMachine"), Qt::LeftButton);
+    QCOMPARE(m_messages->last().text, QStringLiteral("Remove spaced host?"));
+    QVERIFY(settings::Machines().isEmpty());
+    QCOMPARE(list->count(), 0);
+}
+
+void TestMainWindow::removeMachineWithoutSelectionDoesNothing() {
+    settings::AddMachine(QStringLiteral("hostA"));
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    auto* list = control<QListWidget>(w, "lstMachines");
+    auto* remove = control<QPushButton>(w, "cmdRemMachine");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(0)).center());
+    QVERIFY(remove->isEnabled());
+    // A refill (as after the properties dialog) leaves the button as it was
+    // and nothing selected; Remove then does nothing at all.
+    list->clearSelection();
+    list->setCurrentRow(-1, QItemSelectionModel::Clear);
+    remove->setEnabled(true);
+    QTest::mouseClick(remove, Qt::LeftButton);
+    QCOMPARE(m_messages->count(), 0);
+    QCOMPARE(settings::Machines().size(), 1);
+}
+
+void TestMainWindow::enterInServerComboCloses() {
+    frmServerReg* w = open();
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    auto* edit = control<common::SimpleCombo>(w, "cboServers")->lineEdit();
+    edit->setFocus();
+    QTest::keyClicks(edit, QStringLiteral("Server.Application"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QTRY_VERIFY(m_window.isNull());
+}
+
+void TestMainWindow::escapeDoesNothing() {
+    frmServerReg* w = open();
+    QTest::keyClick(w, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    QVERIFY(!m_window.isNull());
+    QVERIFY(w->isVisible());
+}
+
+void TestMainWindow::closeEndsTheProgramWithTheLastWindow() {
+    frmServerReg* w = open();
+    QVERIFY(QGuiApplication::quitOnLastWindowClosed());
+    bool timedOut = false;
+    QTimer::singleShot(0, w, [w] { control<QPushButton>(w, "cmdClose")->click(); });
+    QTimer::singleShot(10000, qApp, [&timedOut] {
+        timedOut = true;
+        QCoreApplication::exit(1);
+    });
+    // The event loop ends by itself once the window has closed.
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!timedOut);
+    QVERIFY(m_window.isNull());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_mainwindow.moc"
