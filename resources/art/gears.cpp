@@ -1,6 +1,6 @@
 // Draws the window icon: a close-up of coloured gear wheels, 32 by 32 pixels,
 // in the 16-colour palette, on a transparent background.
-//   art_gears_icon <output.png>
+//   art_gears <output.png>
 
 #include "gear.h"
 
