@@ -90,7 +90,9 @@ bool Store::open() {
         if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
             return fail(reasonOf(query.lastError()));
         // A read-only store stays readable when the journal mode cannot change.
+        // With the log, NORMAL keeps the file consistent through a crash.
         query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+        query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
         if (!query.exec(
                 QStringLiteral("CREATE TABLE IF NOT EXISTS settings ("
                                " seq INTEGER PRIMARY KEY AUTOINCREMENT,"

@@ -1,0 +1,14 @@
+// Corvane's start-up, ending as soon as the main window is painted.
+#include "exitonshow.h"
+#include "ui/common/startup.h"
+
+#include <QApplication>
+#include <QWidget>
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    ExitOnFirstPaint exitOnPaint;
+    QWidget* main = common::StartCorvane();
+    main->installEventFilter(&exitOnPaint);
+    return QApplication::exec();
+}
