@@ -14,6 +14,7 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QWhatsThis>
 #include <QtTest>
 
 namespace {
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void layoutMatchesTheDesign();
     void tabOrderAndAccessKeys();
     void contextHelpTopics();
+    void contextHelpKeys();
     void loadsEmptyStore();
     void loadListsStoreInOrder();
     void aboutPage();
@@ -205,6 +207,27 @@ void TestMainWindow::contextHelpTopics() {
     }
     for (const char* name : {"tabClassReg", "lblLabel_1", "lblLabel_0", "fraFrame_0"})
         QVERIFY2(control<QWidget>(w, name)->whatsThis().isEmpty(), name);
+}
+
+void TestMainWindow::contextHelpKeys() {
+    frmServerReg* w = open();
+    const auto popupShown = [] {
+        const QList<QWidget*> windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.cbegin(), windows.cend(), [](QWidget* widget) {
+            return widget->isVisible() && widget->inherits("QWhatsThat");
+        });
+    };
+    auto* close = control<QPushButton>(w, "cmdClose");
+    close->setFocus();
+    QTRY_VERIFY(close->hasFocus());
+    QTest::keyClick(close, Qt::Key_F1);
+    QTRY_VERIFY(popupShown());
+    QWhatsThis::hideText();
+
+    QVERIFY(!QWhatsThis::inWhatsThisMode());
+    QTest::keyClick(close, Qt::Key_F1, Qt::ShiftModifier);
+    QVERIFY(QWhatsThis::inWhatsThisMode());
+    QWhatsThis::leaveWhatsThisMode();
 }
 
 void TestMainWindow::loadsEmptyStore() {
