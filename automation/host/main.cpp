@@ -126,8 +126,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption maxOption(QStringLiteral("max-connections"),
                                        QStringLiteral("Connections served at once (default 64)."),
                                        QStringLiteral("N"), QStringLiteral("64"));
+    const QCommandLineOption requestOption(
+        QStringLiteral("request-timeout"),
+        QStringLiteral("Milliseconds a client has to complete a request it started (default "
+                       "10000)."),
+        QStringLiteral("MS"), QStringLiteral("10000"));
     parser.addOption(listenOption);
     parser.addOption(maxOption);
+    parser.addOption(requestOption);
     parser.process(app);
 
     QTextStream out(stdout);
@@ -135,8 +141,11 @@ int main(int argc, char** argv) {
     Broker::Limits limits;
     bool ok = false;
     limits.maxConnections = parser.value(maxOption).toInt(&ok);
-    if (!ok || limits.maxConnections < 1) {
-        err << "automation-host: --max-connections takes a positive number" << Qt::endl;
+    bool requestOk = false;
+    limits.requestMs = parser.value(requestOption).toInt(&requestOk);
+    if (!ok || limits.maxConnections < 1 || !requestOk || limits.requestMs < 1) {
+        err << "automation-host: --max-connections and --request-timeout take positive numbers"
+            << Qt::endl;
         return 2;
     }
 

@@ -226,7 +226,9 @@ int main(int argc, char** argv) {
     }
     const Command& command = found->second;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromLatin1(command.summary));
+    parser.setApplicationDescription(
+        QStringLiteral("automationctl %1 %2\n%3")
+            .arg(found->first, QLatin1String(command.arguments), QLatin1String(command.summary)));
     parser.addHelpOption();
     const QStringList positional =
         QString::fromLatin1(command.arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -234,9 +236,7 @@ int main(int argc, char** argv) {
         parser.addPositionalArgument(p, p);
     if (command.options)
         command.options(parser);
-    QStringList commandArgs = args.mid(1);
-    commandArgs[0] = QStringLiteral("automationctl ") + found->first;
-    parser.process(commandArgs);
+    parser.process(args.mid(1));
     const QStringList values = parser.positionalArguments();
     if (values.size() != positional.size()) {
         err << "automationctl " << found->first << ": expected " << command.arguments << "\n";

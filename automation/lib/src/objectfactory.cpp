@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <unistd.h>
 #include <csignal>
 
 namespace automation {
@@ -195,7 +196,8 @@ private:
             return fail(CreateError::ServerStartFailed,
                         QStringLiteral("server executable %1 of class %2 does not exist")
                             .arg(m_record.server, m_className));
-        if (!exe.isFile() || !exe.isExecutable())
+        if (!exe.isFile() ||
+            ::access(QFile::encodeName(exe.absoluteFilePath()).constData(), X_OK) != 0)
             return fail(CreateError::ServerStartFailed,
                         QStringLiteral("server %1 of class %2 is not an executable file")
                             .arg(m_record.server, m_className));
