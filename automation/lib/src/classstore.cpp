@@ -154,8 +154,14 @@ StoreResult ClassStore::run(bool write, const std::function<StoreResult(QSqlQuer
         QSqlQuery q(session.db());
         bool inTransaction = false;
         try {
-            exec(q, QStringLiteral("PRAGMA journal_mode=WAL"));
+            // Switching an existing WAL store to WAL again costs a millisecond.
+            exec(q, QStringLiteral("PRAGMA journal_mode"));
+            const bool wal = q.next() && q.value(0).toString() == QLatin1String("wal");
             q.finish();
+            if (!wal) {
+                exec(q, QStringLiteral("PRAGMA journal_mode=WAL"));
+                q.finish();
+            }
             exec(q, write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
             inTransaction = true;
             exec(q,

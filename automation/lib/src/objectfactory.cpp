@@ -183,7 +183,7 @@ private:
         if (waited >= m_timeouts.activationMs)
             return serverTimedOut();
         // Back off a little between attempts while the server starts up.
-        m_retryDelay = qMin(m_retryDelay * 2, 200);
+        m_retryDelay = qMin(m_retryDelay * 3 / 2, 20);
         QTimer::singleShot(m_retryDelay, this, [this] {
             if (!m_finished)
                 connectLocal();
@@ -442,7 +442,7 @@ private:
     qint64 m_serverPid = 0;
     int m_attempt = 0;
     QElapsedTimer m_activationClock;
-    int m_retryDelay = 10;
+    int m_retryDelay = 2;
 
     bool m_remote = false;
     QString m_machine;
