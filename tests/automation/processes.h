@@ -3,6 +3,8 @@
 // Running the real programs from the tests: Server.exe, automation-host and
 // the test server, all on this machine and on loopback only.
 
+#include <automation/objectfactory.h>
+
 #include <QFile>
 #include <QHostAddress>
 #include <QProcess>
@@ -14,6 +16,11 @@
 
 // Servers started for activation leave after this long without clients.
 inline constexpr int TestIdleMs = 800;
+
+inline void useShortIdleTime() {
+    qRegisterMetaType<automation::CreateResult>();
+    qputenv("AUTOMATION_SERVER_IDLE_MS", QByteArray::number(TestIdleMs));
+}
 
 inline int runProgram(const QString& program, const QStringList& args = {},
                       QByteArray* output = nullptr) {

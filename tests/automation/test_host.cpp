@@ -83,10 +83,7 @@ private:
 class TestHost : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        qRegisterMetaType<CreateResult>();
-        qputenv("AUTOMATION_SERVER_IDLE_MS", QByteArray::number(TestIdleMs));
-    }
+    void initTestCase() { useShortIdleTime(); }
     void init() {
         m_env.emplace();
         ObjectFactory::setDefaultTimeouts(Timeouts());

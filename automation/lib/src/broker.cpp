@@ -58,14 +58,15 @@ public:
         m_dropped = true;
         m_objects.clear();
         delete m_context;
-        m_socket->disconnect(this);
+        // Nothing that still arrives is read: the channel is cut off too.
+        m_socket->disconnect();
         closeGracefully(m_socket);
         m_broker->removeConnection(this);
     }
 
 private:
     void handle(const wire::Message& message) {
-        if (m_closing)
+        if (m_closing || m_dropped)
             return;
         switch (message.type) {
             case wire::Type::Create:

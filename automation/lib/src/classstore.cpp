@@ -84,6 +84,19 @@ void exec(QSqlQuery& q, const QString& sql) {
         throw SqlFailure{q.lastError()};
 }
 
+// The first class (in registration order) whose column holds key.
+StoreResult selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
+    q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE %2 = ? ORDER BY rowid LIMIT 1")
+                  .arg(QLatin1String(Columns), QLatin1String(column)));
+    q.addBindValue(text(key));
+    exec(q);
+    const bool found = q.next();
+    if (found)
+        *record = readRecord(q);
+    q.finish();
+    return found ? StoreResult::Ok : StoreResult::NotFound;
+}
+
 }  // namespace
 
 // One connection to the store for one operation.
@@ -237,31 +250,15 @@ StoreResult ClassStore::unregisterClass(const QString& name) {
 }
 
 StoreResult ClassStore::find(const QString& name, ClassRecord* record) {
-    return run(false, [&](QSqlQuery& q) {
-        q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE name_key = ?")
-                      .arg(QLatin1String(Columns)));
-        q.addBindValue(text(nameKey(name)));
-        exec(q);
-        if (!q.next())
-            return StoreResult::NotFound;
-        *record = readRecord(q);
-        return StoreResult::Ok;
-    });
+    return run(false,
+               [&](QSqlQuery& q) { return selectOne(q, "name_key", nameKey(name), record); });
 }
 
 StoreResult ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
     if (classId.trimmed().isEmpty())
         return StoreResult::NotFound;
-    return run(false, [&](QSqlQuery& q) {
-        q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE id_key = ? ORDER BY rowid LIMIT 1")
-                      .arg(QLatin1String(Columns)));
-        q.addBindValue(text(nameKey(classId)));
-        exec(q);
-        if (!q.next())
-            return StoreResult::NotFound;
-        *record = readRecord(q);
-        return StoreResult::Ok;
-    });
+    return run(false,
+               [&](QSqlQuery& q) { return selectOne(q, "id_key", nameKey(classId), record); });
 }
 
 bool ClassStore::list(QList<ClassRecord>* records) {
@@ -278,14 +275,9 @@ bool ClassStore::list(QList<ClassRecord>* records) {
 StoreResult ClassStore::update(const QString& name,
                                const std::function<bool(ClassRecord&)>& change) {
     return run(true, [&](QSqlQuery& q) {
-        q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE name_key = ?")
-                      .arg(QLatin1String(Columns)));
-        q.addBindValue(text(nameKey(name)));
-        exec(q);
-        if (!q.next())
+        ClassRecord record;
+        if (selectOne(q, "name_key", nameKey(name), &record) == StoreResult::NotFound)
             return StoreResult::NotFound;
-        ClassRecord record = readRecord(q);
-        q.finish();
         if (!change(record))
             return StoreResult::Ok;
         q.prepare(
