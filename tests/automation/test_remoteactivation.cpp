@@ -177,13 +177,6 @@ private slots:
         QCOMPARE(RemoteActivation().GetRemoteActivation("Elsewhere.Class"), std::nullopt);
     }
 
-    void statusTextsAreDistinct() {
-        QSet<QString> texts;
-        for (quint16 s = 0; s <= RemoteActivation::StoreFailure; ++s)
-            texts.insert(RemoteActivation::statusText(s));
-        QCOMPARE(texts.size(), int(RemoteActivation::StoreFailure) + 1);
-    }
-
 private:
     std::optional<ScopedXdgEnvironment> m_env;
 };

@@ -2,7 +2,6 @@
 
 #include <automation/wire.h>
 
-#include <QRandomGenerator>
 #include <QtEndian>
 #include <QtTest>
 
@@ -168,37 +167,6 @@ private slots:
         reader.append(encode(sample(Type::Create)));
         QCOMPARE(reader.next(&m), FrameReader::Status::Error);
         QVERIFY(!reader.hasPartialFrame());
-    }
-
-    // Random bytes, and valid frames with random bytes changed: the reader
-    // ends in Ready, NeedMore or Error, and what it returns is well formed.
-    void garbageNeverYieldsInvalidMessages() {
-        QRandomGenerator rng(20261208);
-        const QByteArray valid = encode(sample(Type::Created));
-        for (int round = 0; round < 20000; ++round) {
-            QByteArray bytes;
-            if (round % 2) {
-                bytes = valid;
-                for (int i = 0; i < 3; ++i)
-                    bytes[rng.bounded(int(bytes.size()))] = char(rng.bounded(256));
-            } else {
-                bytes.resize(rng.bounded(64));
-                for (char& c : bytes)
-                    c = char(rng.bounded(256));
-                if (bytes.size() > 2) {
-                    bytes[0] = Magic0;
-                    bytes[1] = Magic1;
-                }
-            }
-            FrameReader reader;
-            reader.append(bytes);
-            Message m;
-            while (reader.next(&m) == FrameReader::Status::Ready) {
-                QVERIFY(m.className.toUtf8().size() <= MaxTextBytes);
-                QVERIFY(m.type != Type::Create || !m.className.isEmpty());
-                QCOMPARE(parse(encode(m)), FrameReader::Status::Ready);
-            }
-        }
     }
 };
 

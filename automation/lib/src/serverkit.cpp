@@ -3,7 +3,6 @@
 #include <automation/serverkit.h>
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -14,6 +13,7 @@ namespace automation {
 namespace {
 // Time a freshly started server waits for the client that started it.
 constexpr int StartupGraceMs = 3000;
+constexpr int LockWaitMs = 500;
 }  // namespace
 
 bool registerClass(const QString& name, const QString& classId, const QString& executable,
@@ -64,7 +64,9 @@ bool ObjectServer::listen(const QString& executable, QString* error, bool* alrea
     // that crashed) is removed only under it.
     m_lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
     m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
+    // An instance that is just leaving lets go within moments; one that
+    // serves keeps the lock, and clients reach it.
+    if (!m_lock->tryLock(LockWaitMs)) {
         if (alreadyServed)
             *alreadyServed = m_lock->error() == QLockFile::LockFailedError;
         *error = QStringLiteral("another instance serves at %1").arg(path);
