@@ -127,7 +127,7 @@ ClassStore::ClassStore(const QString& path) : m_path(path.isEmpty() ? defaultPat
 
 QString ClassStore::defaultPath() {
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    // The base directory specification ignores relative paths.
+    // XDG base directories ignore a relative XDG_DATA_HOME.
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/share");
     return base + QStringLiteral("/automation/classes.db");
