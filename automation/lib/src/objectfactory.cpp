@@ -113,6 +113,9 @@ public:
         : QObject(parent), m_className(className), m_timeouts(timeouts), m_localOnly(localOnly) {
         m_total.setSingleShot(true);
         m_step.setSingleShot(true);
+        // Coarse timers may fire 5 % early; a time-out never should.
+        m_total.setTimerType(Qt::PreciseTimer);
+        m_step.setTimerType(Qt::PreciseTimer);
         connect(&m_total, &QTimer::timeout, this, [this] {
             fail(CreateError::Timeout, QStringLiteral("creating an object of class %1 took longer "
                                                       "than %2 ms")
