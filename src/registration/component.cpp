@@ -16,8 +16,15 @@ public:
     }
     std::optional<ActivationSettings> GetRemoteActivation(
         const QString& className, const std::optional<QString>& classId) override {
-        return automation::RemoteActivation().GetRemoteActivation(className, classId);
+        automation::RemoteActivation remoteActivation;
+        auto settings = remoteActivation.GetRemoteActivation(className, classId);
+        m_lastError = remoteActivation.lastError();
+        return settings;
     }
+    QString lastError() const override { return m_lastError; }
+
+private:
+    QString m_lastError;
 };
 
 std::unique_ptr<RemoteActivationComponent>& substitute() {

@@ -26,6 +26,11 @@ public:
                                         const std::optional<QString>& level = std::nullopt) = 0;
     virtual std::optional<ActivationSettings> GetRemoteActivation(
         const QString& className, const std::optional<QString>& classId = std::nullopt) = 0;
+
+    // Why the last GetRemoteActivation answered nothing although the class
+    // may well be registered (the registration could not be read); empty when
+    // the class simply has no registration.
+    virtual QString lastError() const { return {}; }
 };
 
 // The component in use: the automation layer's, unless one was substituted.
