@@ -53,7 +53,6 @@ public:
                 window->deleteLater();
         }
     }
-    Q_DISABLE_COPY_MOVE(WindowDeletionHold)
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -84,10 +83,8 @@ frmTest::frmTest() : QDialog(nullptr), ui(new Ui::frmTest) {
     icon.addFile(QStringLiteral(":/watch16.png"), QSize(16, 16));
     setWindowIcon(icon);
     setFixedSize(size());
-    // The system's dialog font, in the layout's sizes.
-    const QString family = QApplication::font("QMessageBox").family();
-    common::setLayoutFont(this, family, kDialogPoints);
-    common::setLayoutFont(ui->lblServer, family, kServerPoints);
+    // The system's dialog font; the labels take their sizes as they are filled.
+    common::setLayoutFont(this, QApplication::font("QMessageBox").family(), kDialogPoints);
 
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmTest::cmdOK_Click);
 }
