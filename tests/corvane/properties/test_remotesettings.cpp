@@ -1,0 +1,251 @@
+// The remote settings update: what reaches the remote-activation component,
+// the message on failure, and the server entry recorded on success. Forced
+// statuses go through the recording component; the other cases run against
+// the automation layer's component and a class registration store of their own.
+#include "app/messages.h"
+#include "recordingcomponent.h"
+#include "registration/remotesettings.h"
+#include "settings/store.h"
+#include "testenv.h"
+
+#include <automation/remoteactivation.h>
+#include <automation/serverkit.h>
+
+#include <QDir>
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+const QString kClass = QStringLiteral("Server.Application");
+const QString kFailureText = QStringLiteral("Unable to update registry, please try again");
+
+std::optional<QString> value(const char* text) {
+    return QString::fromUtf8(text);
+}
+
+}  // namespace
+
+class TestRemoteSettings : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void remoteOnPassesAllFiveValues();
+    void remoteOnPassesEmptyCodesForNone();
+    void remoteOffPassesOnlyFlagAndName();
+    void nonZeroStatusTellsAndRecordsNothing_data();
+    void nonZeroStatusTellsAndRecordsNothing();
+    void successRecordsANewClass();
+    void successLeavesAListedClassAlone();
+    void failingSettingsStoreStillReportsTheWrite();
+
+    void realComponentWritesRemoteSettings();
+    void realComponentWritesLocalActivation();
+    void realComponentRefusals_data();
+    void realComponentRefusals();
+
+private:
+    void registerClass(const QString& name);
+
+    std::unique_ptr<ScopedXdgEnvironment> m_env;
+    std::unique_ptr<app::MessageRecorder> m_messages;
+};
+
+void TestRemoteSettings::init() {
+    m_env = std::make_unique<ScopedXdgEnvironment>();
+    m_messages = std::make_unique<app::MessageRecorder>();
+}
+
+void TestRemoteSettings::cleanup() {
+    m_messages.reset();
+    m_env.reset();
+}
+
+void TestRemoteSettings::registerClass(const QString& name) {
+    QString error;
+    QVERIFY2(
+        automation::registerClass(name, QString(), QCoreApplication::applicationFilePath(), &error),
+        qPrintable(error));
+}
+
+void TestRemoteSettings::remoteOnPassesAllFiveValues() {
+    ScopedRecordingComponent component;
+    QVERIFY(registration::SaveRemoteSettings(true, QStringLiteral(" My.Class "),
+                                             QStringLiteral(" hostA "),
+                                             QStringLiteral("ncacn_ip_tcp"), QStringLiteral("6")));
+    QCOMPARE(component->setCalls().size(), 1);
+    const RecordingComponent::SetCall call = component->setCalls().first();
+    QCOMPARE(call.remote, true);
+    QCOMPARE(call.className, value(" My.Class "));
+    QCOMPARE(call.classId, std::nullopt);
+    QCOMPARE(call.machine, value(" hostA "));
+    QCOMPARE(call.protocol, value("ncacn_ip_tcp"));
+    QCOMPARE(call.level, value("6"));
+    QVERIFY(component->getCalls().isEmpty());
+    QCOMPARE(m_messages->count(), 0);
+}
+
+void TestRemoteSettings::remoteOnPassesEmptyCodesForNone() {
+    ScopedRecordingComponent component;
+    QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("hostA"), QString(),
+                                             QString()));
+    const RecordingComponent::SetCall call = component->setCalls().first();
+    // Empty strings, not omitted values.
+    QVERIFY(call.protocol.has_value());
+    QVERIFY(call.level.has_value());
+    QCOMPARE(*call.protocol, QString());
+    QCOMPARE(*call.level, QString());
+}
+
+void TestRemoteSettings::remoteOffPassesOnlyFlagAndName() {
+    ScopedRecordingComponent component;
+    QVERIFY(registration::SaveRemoteSettings(false, kClass, QStringLiteral("hostA"),
+                                             QStringLiteral("ncacn_np"), QStringLiteral("2")));
+    QCOMPARE(component->setCalls().size(), 1);
+    const RecordingComponent::SetCall call = component->setCalls().first();
+    QCOMPARE(call.remote, false);
+    QCOMPARE(call.className, std::optional<QString>(kClass));
+    QCOMPARE(call.classId, std::nullopt);
+    QCOMPARE(call.machine, std::nullopt);
+    QCOMPARE(call.protocol, std::nullopt);
+    QCOMPARE(call.level, std::nullopt);
+    // The machine given is not remembered either.
+    QVERIFY(settings::Machines().isEmpty());
+    QCOMPARE(settings::Servers(), QStringList{kClass});
+}
+
+void TestRemoteSettings::nonZeroStatusTellsAndRecordsNothing_data() {
+    QTest::addColumn<bool>("remote");
+    QTest::addColumn<int>("status");
+    QTest::newRow("remote, status 1") << true << 1;
+    QTest::newRow("remote, status 7") << true << 7;
+    QTest::newRow("local, status 2") << false << 2;
+    QTest::newRow("local, status 65535") << false << 65535;
+}
+
+void TestRemoteSettings::nonZeroStatusTellsAndRecordsNothing() {
+    QFETCH(bool, remote);
+    QFETCH(int, status);
+    ScopedRecordingComponent component;
+    component->setDefaultStatus(quint16(status));
+    QVERIFY(!registration::SaveRemoteSettings(remote, kClass, QStringLiteral("hostA"), QString(),
+                                              QString()));
+    QCOMPARE(component->setCalls().size(), 1);  // never retried
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(m_messages->last().text, kFailureText);
+    QCOMPARE(m_messages->last().flags, 0);
+    QCOMPARE(m_messages->last().title, QStringLiteral("TALVO - Corvane"));
+    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Machines().isEmpty());
+}
+
+void TestRemoteSettings::successRecordsANewClass() {
+    ScopedRecordingComponent component;
+    settings::AddServer(QStringLiteral("Other.Class"));
+    QVERIFY(registration::SaveRemoteSettings(false, kClass));
+    QCOMPARE(settings::Servers(), (QStringList{QStringLiteral("Other.Class"), kClass}));
+    QCOMPARE(
+        settings::defaultStore().GetSetting(settings::kApplication, settings::kServers, kClass),
+        std::optional<QString>(QStringLiteral("saved")));
+    QCOMPARE(m_messages->count(), 0);
+}
+
+void TestRemoteSettings::successLeavesAListedClassAlone() {
+    ScopedRecordingComponent component;
+    settings::AddServer(kClass);
+    settings::AddServer(QStringLiteral("Other.Class"));
+    // The class listed with different letter case is the same entry.
+    QVERIFY(registration::SaveRemoteSettings(true, QStringLiteral("server.application"),
+                                             QStringLiteral("hostA"), QString(), QString()));
+    const std::optional<settings::Entries> entries =
+        settings::defaultStore().GetAllSettings(settings::kApplication, settings::kServers);
+    QVERIFY(entries);
+    QCOMPARE(entries->size(), 2);
+    QCOMPARE(entries->at(0), std::make_pair(kClass, QStringLiteral("saved")));
+    QCOMPARE(entries->at(1).first, QStringLiteral("Other.Class"));
+}
+
+void TestRemoteSettings::failingSettingsStoreStillReportsTheWrite() {
+    ScopedRecordingComponent component;
+    // A plain file where the store's directory belongs: the store cannot open.
+    QFile blocker(m_env->configHome() + QStringLiteral("/corvane"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    // The registration was written, so the update counts as done; the store
+    // has told the user why the class is not remembered.
+    QVERIFY(registration::SaveRemoteSettings(false, kClass));
+    QCOMPARE(component->setCalls().size(), 1);
+    QCOMPARE(m_messages->count(), 1);
+    QVERIFY(m_messages->last().text.contains(QStringLiteral("settings file")));
+    QVERIFY(m_messages->last().text != kFailureText);
+}
+
+void TestRemoteSettings::realComponentWritesRemoteSettings() {
+    registerClass(kClass);
+    QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("  hostB  "),
+                                             QStringLiteral("ncacn_np"), QStringLiteral("5")));
+    QCOMPARE(m_messages->count(), 0);
+    const auto stored = automation::RemoteActivation().GetRemoteActivation(kClass);
+    QVERIFY(stored);
+    QCOMPARE(stored->remote, true);
+    QCOMPARE(stored->machine, QStringLiteral("  hostB  "));
+    QCOMPARE(stored->protocol, QStringLiteral("ncacn_np"));
+    QCOMPARE(stored->level, QStringLiteral("5"));
+    QCOMPARE(settings::Servers(), QStringList{kClass});
+
+    // "[None]" twice: no protocol and no level.
+    QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("hostB"), QString(),
+                                             QString()));
+    const auto none = automation::RemoteActivation().GetRemoteActivation(kClass);
+    QVERIFY(none);
+    QCOMPARE(none->protocol, QString());
+    QCOMPARE(none->level, QString());
+    QCOMPARE(settings::Servers(), QStringList{kClass});
+}
+
+void TestRemoteSettings::realComponentWritesLocalActivation() {
+    registerClass(kClass);
+    QCOMPARE(automation::RemoteActivation().SetRemoteActivation(
+                 true, kClass, std::nullopt, QStringLiteral("hostB"),
+                 QStringLiteral("ncacn_ip_tcp"), QStringLiteral("1")),
+             quint16(0));
+    QVERIFY(registration::SaveRemoteSettings(false, kClass, QStringLiteral("ignored"),
+                                             QStringLiteral("not-a-protocol"),
+                                             QStringLiteral("not-a-level")));
+    const auto stored = automation::RemoteActivation().GetRemoteActivation(kClass);
+    QVERIFY(stored);
+    QCOMPARE(*stored, automation::ActivationSettings{});
+    QCOMPARE(settings::Servers(), QStringList{kClass});
+    QCOMPARE(m_messages->count(), 0);
+}
+
+void TestRemoteSettings::realComponentRefusals_data() {
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("machine");
+    QTest::addColumn<QString>("protocol");
+    QTest::newRow("class not registered")
+        << QStringLiteral("Nowhere.Class") << QStringLiteral("hostA") << QString();
+    QTest::newRow("blank machine") << kClass << QStringLiteral("   ") << QString();
+    QTest::newRow("unknown protocol")
+        << kClass << QStringLiteral("hostA") << QStringLiteral("ncacn_http");
+}
+
+void TestRemoteSettings::realComponentRefusals() {
+    QFETCH(QString, className);
+    QFETCH(QString, machine);
+    QFETCH(QString, protocol);
+    registerClass(kClass);
+    const auto before = automation::RemoteActivation().GetRemoteActivation(kClass);
+    QVERIFY(!registration::SaveRemoteSettings(true, className, machine, protocol, QString()));
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(m_messages->last().text, kFailureText);
+    QCOMPARE(m_messages->last().flags, 0);
+    QCOMPARE(m_messages->last().title, QStringLiteral("TALVO - Corvane"));
+    QVERIFY(settings::Servers().isEmpty());
+    QCOMPARE(automation::RemoteActivation().GetRemoteActivation(kClass), before);
+}
+
+QTEST_GUILESS_MAIN(TestRemoteSettings)
+#include "test_remotesettings.moc"

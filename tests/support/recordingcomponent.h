@@ -1,0 +1,118 @@
+#pragma once
+
+#include "registration/component.h"
+
+#include <automation/remoteactivation.h>
+
+#include <QList>
+#include <QMap>
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+#include <optional>
+#include <utility>
+
+// A remote-activation component for tests: it answers with chosen statuses
+// and settings and records every call with its arguments exactly as passed,
+// an omitted argument as std::nullopt (so that an omitted value and an empty
+// string can be told apart).
+//
+// Unscripted calls either get the defaults below (status 0; no registration
+// for any class) or, with forwardToAutomation(true), go on to the automation
+// layer's own component, so that a test can watch the calls of a program
+// that works against a real class registration store.
+class RecordingComponent final : public registration::RemoteActivationComponent {
+public:
+    struct SetCall {
+        bool remote = false;
+        std::optional<QString> className;
+        std::optional<QString> classId;
+        std::optional<QString> machine;
+        std::optional<QString> protocol;
+        std::optional<QString> level;
+    };
+    struct GetCall {
+        QString className;
+        std::optional<QString> classId;
+    };
+
+    // The status of the next SetRemoteActivation calls, one each, in order.
+    void setNextStatus(quint16 status) { m_statuses.append(status); }
+    // The status of every SetRemoteActivation call not given one above.
+    void setDefaultStatus(quint16 status) { m_defaultStatus = status; }
+
+    // The answer of GetRemoteActivation for a class name (matched trimmed and
+    // without regard to letter case, as the registration store matches them);
+    // std::nullopt answers "not registered".
+    void setAnswer(const QString& className,
+                   std::optional<registration::ActivationSettings> answer) {
+        m_answers.insert(key(className), std::move(answer));
+    }
+
+    // Unscripted calls go to the automation layer's component (default store).
+    void forwardToAutomation(bool forward) { m_forward = forward; }
+
+    const QList<SetCall>& setCalls() const { return m_setCalls; }
+    const QList<GetCall>& getCalls() const { return m_getCalls; }
+    void clearCalls() {
+        m_setCalls.clear();
+        m_getCalls.clear();
+    }
+
+    quint16 SetRemoteActivation(bool remote, const std::optional<QString>& className,
+                                const std::optional<QString>& classId,
+                                const std::optional<QString>& machine,
+                                const std::optional<QString>& protocol,
+                                const std::optional<QString>& level) override {
+        m_setCalls.append({remote, className, classId, machine, protocol, level});
+        if (!m_statuses.isEmpty())
+            return m_statuses.takeFirst();
+        if (m_forward) {
+            return automation::RemoteActivation().SetRemoteActivation(remote, className, classId,
+                                                                      machine, protocol, level);
+        }
+        return m_defaultStatus;
+    }
+
+    std::optional<registration::ActivationSettings> GetRemoteActivation(
+        const QString& className, const std::optional<QString>& classId) override {
+        m_getCalls.append({className, classId});
+        const auto answer = m_answers.constFind(key(className));
+        if (answer != m_answers.cend())
+            return *answer;
+        if (m_forward)
+            return automation::RemoteActivation().GetRemoteActivation(className, classId);
+        return std::nullopt;
+    }
+
+private:
+    static QString key(const QString& className) { return className.trimmed().toCaseFolded(); }
+
+    QList<quint16> m_statuses;
+    quint16 m_defaultStatus = 0;
+    QMap<QString, std::optional<registration::ActivationSettings>> m_answers;
+    bool m_forward = false;
+    QList<SetCall> m_setCalls;
+    QList<GetCall> m_getCalls;
+};
+
+// Puts a RecordingComponent in place of the component in use for its own
+// lifetime, then restores what was there before.
+class ScopedRecordingComponent {
+public:
+    ScopedRecordingComponent() {
+        auto recorder = std::make_unique<RecordingComponent>();
+        m_recorder = recorder.get();
+        m_previous = registration::substituteComponent(std::move(recorder));
+    }
+    ~ScopedRecordingComponent() { registration::substituteComponent(std::move(m_previous)); }
+    Q_DISABLE_COPY_MOVE(ScopedRecordingComponent)
+
+    RecordingComponent& get() const { return *m_recorder; }
+    RecordingComponent* operator->() const { return m_recorder; }
+
+private:
+    RecordingComponent* m_recorder;
+    std::unique_ptr<registration::RemoteActivationComponent> m_previous;
+};
