@@ -18,8 +18,8 @@
 // an omitted argument as std::nullopt (so that an omitted value and an empty
 // string can be told apart).
 //
-// Unscripted calls either get the defaults below (status 0; no registration
-// for any class) or, with forwardToAutomation(true), go on to the automation
+// Unscripted calls either get the defaults (status 0; no registration for
+// any class) or, with forwardToAutomation(true), go on to the automation
 // layer's own component, so that a test can watch the calls of a program
 // that works against a real class registration store.
 class RecordingComponent final : public registration::RemoteActivationComponent {
@@ -39,7 +39,8 @@ public:
 
     // The status of the next SetRemoteActivation calls, one each, in order.
     void setNextStatus(quint16 status) { m_statuses.append(status); }
-    // The status of every SetRemoteActivation call not given one above.
+    // The status of every SetRemoteActivation call not given one by
+    // setNextStatus (without forwarding).
     void setDefaultStatus(quint16 status) { m_defaultStatus = status; }
 
     // The answer of GetRemoteActivation for a class name (matched trimmed and
@@ -48,6 +49,12 @@ public:
     void setAnswer(const QString& className,
                    std::optional<registration::ActivationSettings> answer) {
         m_answers.insert(key(className), std::move(answer));
+    }
+
+    // GetRemoteActivation for a class name answers nothing and lastError()
+    // gives reason, as when the registration store cannot be read.
+    void setUnreadable(const QString& className, const QString& reason) {
+        m_unreadable.insert(key(className), reason);
     }
 
     // Unscripted calls go to the automation layer's component (default store).
@@ -78,13 +85,26 @@ public:
     std::optional<registration::ActivationSettings> GetRemoteActivation(
         const QString& className, const std::optional<QString>& classId) override {
         m_getCalls.append({className, classId});
+        m_lastError.clear();
         const auto answer = m_answers.constFind(key(className));
         if (answer != m_answers.cend())
             return *answer;
-        if (m_forward)
-            return automation::RemoteActivation().GetRemoteActivation(className, classId);
+        const auto unreadable = m_unreadable.constFind(key(className));
+        if (unreadable != m_unreadable.cend()) {
+            m_lastError = *unreadable;
+            return std::nullopt;
+        }
+        if (m_forward) {
+            automation::RemoteActivation real;
+            std::optional<registration::ActivationSettings> settings =
+                real.GetRemoteActivation(className, classId);
+            m_lastError = real.lastError();
+            return settings;
+        }
         return std::nullopt;
     }
+
+    QString lastError() const override { return m_lastError; }
 
 private:
     static QString key(const QString& className) { return className.trimmed().toCaseFolded(); }
@@ -92,6 +112,8 @@ private:
     QList<quint16> m_statuses;
     quint16 m_defaultStatus = 0;
     QMap<QString, std::optional<registration::ActivationSettings>> m_answers;
+    QMap<QString, QString> m_unreadable;
+    QString m_lastError;
     bool m_forward = false;
     QList<SetCall> m_setCalls;
     QList<GetCall> m_getCalls;

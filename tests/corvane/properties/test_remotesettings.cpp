@@ -4,6 +4,7 @@
 // the automation layer's component and a class registration store of their own.
 #include "app/messages.h"
 #include "recordingcomponent.h"
+#include "registration/component.h"
 #include "registration/remotesettings.h"
 #include "settings/store.h"
 #include "testenv.h"
@@ -45,6 +46,8 @@ private Q_SLOTS:
     void realComponentWritesLocalActivation();
     void realComponentRefusals_data();
     void realComponentRefusals();
+
+    void recordingComponentScriptsAndForwards();
 
 private:
     void registerClass(const QString& name);
@@ -245,6 +248,57 @@ void TestRemoteSettings::realComponentRefusals() {
     QCOMPARE(m_messages->last().title, QStringLiteral("TALVO - Corvane"));
     QVERIFY(settings::Servers().isEmpty());
     QCOMPARE(automation::RemoteActivation().GetRemoteActivation(kClass), before);
+}
+
+// The recording component as other window tests use it: scripted answers
+// first, then the automation layer's component when forwarding.
+void TestRemoteSettings::recordingComponentScriptsAndForwards() {
+    registerClass(kClass);
+    ScopedRecordingComponent component;
+    RecordingComponent& recorder = component.get();
+    QCOMPARE(&registration::component(),
+             static_cast<registration::RemoteActivationComponent*>(&recorder));
+    const registration::ActivationSettings remote{true, QStringLiteral("hostA"),
+                                                  QStringLiteral("ncacn_np"), QStringLiteral("3")};
+    recorder.setAnswer(QStringLiteral("Scripted.Class"), remote);
+    recorder.setUnreadable(QStringLiteral("Broken.Class"), QStringLiteral("disk I/O error"));
+
+    QCOMPARE(registration::component().GetRemoteActivation(QStringLiteral(" scripted.CLASS ")),
+             std::optional(remote));
+    QVERIFY(registration::component().lastError().isEmpty());
+    QVERIFY(!registration::component().GetRemoteActivation(QStringLiteral("Broken.Class")));
+    QCOMPARE(registration::component().lastError(), QStringLiteral("disk I/O error"));
+    // Without forwarding, an unscripted class is not registered.
+    QVERIFY(!registration::component().GetRemoteActivation(kClass));
+    QVERIFY(registration::component().lastError().isEmpty());
+    QCOMPARE(registration::component().SetRemoteActivation(true, kClass), quint16(0));
+    QCOMPARE(automation::RemoteActivation().GetRemoteActivation(kClass),
+             std::optional(registration::ActivationSettings{}));
+
+    // Forwarding: the real store answers and is written; scripted statuses
+    // still come first, one call each.
+    recorder.forwardToAutomation(true);
+    QCOMPARE(registration::component().GetRemoteActivation(kClass),
+             std::optional(registration::ActivationSettings{}));
+    recorder.setNextStatus(9);
+    QCOMPARE(registration::component().SetRemoteActivation(true, kClass, std::nullopt,
+                                                           QStringLiteral("hostB")),
+             quint16(9));
+    QCOMPARE(registration::component().SetRemoteActivation(true, kClass, std::nullopt,
+                                                           QStringLiteral("hostB")),
+             quint16(0));
+    QCOMPARE(automation::RemoteActivation().GetRemoteActivation(kClass)->machine,
+             QStringLiteral("hostB"));
+    QCOMPARE(registration::component().SetRemoteActivation(true, kClass), quint16(6));
+
+    QCOMPARE(recorder.getCalls().size(), 4);
+    QCOMPARE(recorder.getCalls().first().className, QStringLiteral(" scripted.CLASS "));
+    QCOMPARE(recorder.getCalls().first().classId, std::nullopt);
+    QCOMPARE(recorder.setCalls().size(), 4);
+    QCOMPARE(recorder.setCalls().last().machine, std::nullopt);
+    recorder.clearCalls();
+    QVERIFY(recorder.setCalls().isEmpty());
+    QVERIFY(recorder.getCalls().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRemoteSettings)
