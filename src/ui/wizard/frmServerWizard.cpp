@@ -1,0 +1,187 @@
+#include "frmServerWizard.h"
+
+#include "ui_frmServerWizard.h"
+
+#include "app/files.h"
+#include "app/messages.h"
+#include "registration/component.h"
+#include "registration/serverstart.h"
+#include "ui/common/filedialog.h"
+#include "ui/common/windows.h"
+
+#include <QKeyEvent>
+
+namespace {
+
+constexpr qint16 kServerPage = 0;
+constexpr qint16 kSummaryPage = 3;
+
+}  // namespace
+
+frmServerWizard::frmServerWizard(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerWizard) {
+    ui->setupUi(this);
+    // No control box: no system menu and no title-bar buttons. Where a window
+    // manager offers a close box all the same, closing acts as Cancel.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(size());
+    common::setLayoutFont(this, QStringLiteral("Arial"), 8.25);
+    // The "..." button sits over the right end of the path box; the text
+    // stops short of it so that it is never hidden underneath.
+    ui->cmdBrowse->raise();
+    ui->txtServer->setTextMargins(
+        0, 0, ui->txtServer->geometry().right() - ui->cmdBrowse->geometry().left() + 1, 0);
+
+    ui->txtServer->installEventFilter(this);
+    for (QLabel* label : {ui->lblHeading, ui->lblMachine, ui->lblProtocol, ui->lblALevel})
+        label->installEventFilter(this);
+    connect(ui->cmdNext, &QPushButton::clicked, this, &frmServerWizard::cmdNext_Click);
+    connect(ui->cmdBack, &QPushButton::clicked, this, &frmServerWizard::cmdBack_Click);
+    connect(ui->cmdCancel, &QPushButton::clicked, this, &frmServerWizard::cmdCancel_Click);
+    connect(ui->cmdBrowse, &QPushButton::clicked, this, &frmServerWizard::cmdBrowse_Click);
+
+    Form_Load();
+}
+
+frmServerWizard::~frmServerWizard() = default;
+
+void frmServerWizard::Form_Load() {
+    common::PlaceForm(this);
+    common::FillProtocols(ui->cboProtocol);
+    common::FillAuthLevels(ui->cboALevel);
+    ShowPage(kServerPage);
+}
+
+bool frmServerWizard::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->txtServer && event->type() == QEvent::FocusIn) {
+        txtServer_GotFocus();
+    } else if (event->type() == QEvent::Shortcut) {
+        // A label's access key moves the focus to the next control in tab
+        // order (the "..." button) without pressing it.
+        if (auto* label = qobject_cast<QLabel*>(watched); label && label->buddy()) {
+            label->buddy()->setFocus(Qt::ShortcutFocusReason);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmServerWizard::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        ui->cmdCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void frmServerWizard::txtServer_GotFocus() {
+    common::SelectAllText(ui->txtServer);
+}
+
+void frmServerWizard::ShowPage(qint16 page) {
+    const bool summary = page == kSummaryPage;
+    if (summary) {
+        ui->lblHeading->setText(QStringLiteral("You have successfully added a new Server called:"));
+        ui->lblServerName->setText(ui->txtServer->text());
+        ui->lblFinish->setText(
+            QStringLiteral("Click Finish to register the classes in this Server.\n\n"
+                           "To edit the classes later, run TALVO, enter the class name and "
+                           "click Properties."));
+    } else {
+        ui->lblHeading->setText(
+            QStringLiteral("&Enter the .EXE, .DLL or .VBR of the Server to register:"));
+    }
+    ui->txtServer->setVisible(!summary);
+    ui->cmdBrowse->setVisible(!summary);
+    ui->lblServerName->setVisible(summary);
+    ui->lblFinish->setVisible(summary);
+    const QList<QWidget*> remoteControls = {ui->txtClass,   ui->chkRemote,   ui->lblMachine,
+                                            ui->cboMachine, ui->lblProtocol, ui->cboProtocol,
+                                            ui->lblALevel,  ui->cboALevel};
+    for (QWidget* remote : remoteControls)
+        remote->hide();
+    ui->cmdBack->setEnabled(summary);
+    ui->cmdNext->setText(summary ? QStringLiteral("Finish") : QStringLiteral("&Next >"));
+    // The control that had the focus may just have been hidden or disabled:
+    // the path box on the server page, Finish on the summary page.
+    if (summary)
+        ui->cmdNext->setFocus(Qt::OtherFocusReason);
+    else
+        ui->txtServer->setFocus(Qt::OtherFocusReason);
+    iPage = page;
+}
+
+bool frmServerWizard::Refuse(const QString& text, const QString& title) {
+    app::MsgBox(text, app::kOkExclamation, title);
+    // After "already registered" too: the class box is hidden, the path box
+    // is where the user can go on.
+    ui->txtServer->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
+bool frmServerWizard::ValidatePage(qint16& page) {
+    if (page != kServerPage)
+        return true;
+    const QString path = ui->txtServer->text();
+    if (path.trimmed().isEmpty())
+        return Refuse(QStringLiteral("Server file must be entered"), app::kShortTitle);
+
+    // The last three characters as typed, in any case; no dot is needed.
+    const QString ending = path.right(3).toLower();
+    iFileType = ending == QLatin1String("exe")   ? 0
+                : ending == QLatin1String("dll") ? 1
+                : ending == QLatin1String("vbr") ? 2
+                                                 : 99;
+    if (iFileType != 0)
+        return Refuse(QStringLiteral("This version only registers .EXE servers"));
+
+    if (!app::FileExists(path))
+        return Refuse(path.trimmed() + QStringLiteral(" was not found"));
+
+    const QString className = ui->txtClass->text();
+    if (!className.trimmed().isEmpty() &&
+        registration::component().GetRemoteActivation(className).has_value())
+        return Refuse(
+            QStringLiteral("Server is already registered, use properties to change settings"));
+    return true;
+}
+
+void frmServerWizard::RegisterServer() {
+    Q_ASSERT(iFileType == 0);  // only .EXE servers get past the checks
+    const QString path = ui->txtServer->text();
+    QString reason;
+    if (!registration::StartServer(path, &reason)) {
+        // The wizard stays on the summary page, so that the user can go back
+        // and pick another file.
+        app::MsgBox(QStringLiteral("%1 could not be started: %2.").arg(path, reason),
+                    app::kOkExclamation);
+        return;
+    }
+    accept();
+}
+
+void frmServerWizard::cmdNext_Click() {
+    if (iPage == kServerPage) {
+        if (ValidatePage(iPage))
+            ShowPage(kSummaryPage);
+    } else if (iPage == kSummaryPage) {
+        RegisterServer();
+    }
+}
+
+void frmServerWizard::cmdBack_Click() {
+    if (iPage == kSummaryPage)
+        ShowPage(kServerPage);
+}
+
+void frmServerWizard::cmdCancel_Click() {
+    reject();
+}
+
+void frmServerWizard::cmdBrowse_Click() {
+    const std::optional<QString> chosen = common::getOpenFileName(
+        this, QStringLiteral("Select Server..."),
+        QStringLiteral("Server (*.exe *.dll);;VB Reg (*.vbr)"), QStringLiteral("exe"));
+    if (chosen)
+        ui->txtServer->setText(*chosen);
+}
