@@ -4,8 +4,12 @@
 
 #include "app/messages.h"
 #include "app/version.h"
+#include "registration/component.h"
 #include "settings/store.h"
 #include "ui/common/windows.h"
+#include "ui/properties/frmServerProps.h"
+#include "ui/test/frmTest.h"
+#include "ui/wizard/frmServerWizard.h"
 
 #include <QKeyEvent>
 #include <QSignalBlocker>
@@ -26,6 +30,11 @@ frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmSer
             &frmServerReg::cboServers_Change);
     connect(ui->cboServers, &common::SimpleCombo::itemClicked, this,
             &frmServerReg::cboServers_Click);
+    connect(ui->cboServers, &common::SimpleCombo::itemDoubleClicked, this,
+            &frmServerReg::cboServers_DblClick);
+    connect(ui->cmdTest, &QPushButton::clicked, this, &frmServerReg::cmdTest_Click);
+    connect(ui->cmdProp, &QPushButton::clicked, this, &frmServerReg::cmdProp_Click);
+    connect(ui->cmdAdd, &QPushButton::clicked, this, &frmServerReg::cmdAdd_Click);
     connect(ui->cmdRemServer, &QPushButton::clicked, this, &frmServerReg::cmdRemServer_Click);
     connect(ui->cmdClose, &QPushButton::clicked, this, &frmServerReg::cmdClose_Click);
     connect(ui->lstMachines, &QListWidget::currentRowChanged, this,
@@ -81,6 +90,68 @@ void frmServerReg::cboServers_Change(const QString& text) {
 
 void frmServerReg::cboServers_Click(int) {
     ui->cmdRemServer->setEnabled(ui->cboServers->currentIndex() >= 0);
+}
+
+QString frmServerReg::EnteredServer() {
+    const QString name = ui->cboServers->text().trimmed();
+    if (name.isEmpty())
+        app::MsgBox(QStringLiteral("Server must be entered"), app::kOkExclamation,
+                    app::kShortTitle);
+    return name;
+}
+
+void frmServerReg::cmdTest_Click() {
+    const QString name = EnteredServer();
+    if (name.isEmpty())
+        return;
+    // Returns once the outcome is shown; a test window that is open already
+    // keeps its earlier test.
+    frmTest::Load(name);
+}
+
+void frmServerReg::cmdProp_Click() {
+    const QString name = EnteredServer();
+    if (name.isEmpty())
+        return;
+    registration::RemoteActivationComponent& component = registration::component();
+    const std::optional<registration::ActivationSettings> current =
+        component.GetRemoteActivation(name);
+    if (!current) {
+        // A registration that cannot be read is not the same as none.
+        const QString reason = component.lastError();
+        app::MsgBox(
+            reason.isEmpty()
+                ? QStringLiteral("Server has not been registered")
+                : QStringLiteral("The class registration could not be read: %1").arg(reason),
+            app::kOkExclamation, app::kShortTitle);
+        return;
+    }
+
+    auto* dialog = new frmServerProps(this);
+    dialog->bRemote = current->remote;
+    if (current->remote) {
+        dialog->sMachine = current->machine;
+        dialog->sProtocol = current->protocol;
+        dialog->sALevel = current->level;
+    }
+    settings::AddServer(name);
+    dialog->setServer(name);
+    dialog->exec();
+
+    LoadServers();
+    FillMachineList();
+    ui->cboServers->setText(name);
+    ui->cboServers->setFocus();
+}
+
+void frmServerReg::cboServers_DblClick(int) {
+    cmdProp_Click();
+}
+
+void frmServerReg::cmdAdd_Click() {
+    auto* wizard = new frmServerWizard(this);
+    wizard->exec();
+    LoadServers();
 }
 
 void frmServerReg::cmdRemServer_Click() {

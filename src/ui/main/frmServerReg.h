@@ -26,6 +26,10 @@ protected:
 private Q_SLOTS:
     void cboServers_Change(const QString& text);
     void cboServers_Click(int index);
+    void cboServers_DblClick(int index);
+    void cmdTest_Click();
+    void cmdProp_Click();
+    void cmdAdd_Click();
     void cmdRemServer_Click();
     void cmdClose_Click();
     void lstMachines_Click();
@@ -34,6 +38,9 @@ private Q_SLOTS:
 private:
     void Form_Load();
     void FillMachineList();
+    // The trimmed class name, or an empty string after telling the user
+    // that one must be entered.
+    QString EnteredServer();
 
     std::unique_ptr<Ui::frmServerReg> ui;
 };
