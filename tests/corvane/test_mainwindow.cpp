@@ -7,6 +7,7 @@
 #include "ui/common/simplecombo.h"
 #include "ui/common/tabcontrol.h"
 #include "ui/main/frmServerReg.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -17,26 +18,7 @@
 #include <QWhatsThis>
 #include <QtTest>
 
-namespace {
-
-template <typename T>
-T* control(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
-QRect rectIn(QWidget* window, QWidget* widget) {
-    return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
-}
-
-// Twips to pixels, as the layout gives them.
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 class TestMainWindow : public QObject {
     Q_OBJECT

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QIcon>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -113,6 +114,16 @@ void FillAuthLevels(QComboBox* list) {
     for (const QString& name : settings::kAuthLevelNames)
         list->addItem(name);
     list->setCurrentIndex(0);
+}
+
+void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons, const QString& icon) {
+    window->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           titleButtons);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    if (!icon.isEmpty())
+        window->setWindowIcon(QIcon(icon));
+    window->setFixedSize(window->size());
+    setLayoutFont(window, QStringLiteral("Arial"), 8.25);
 }
 
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {

@@ -2,6 +2,7 @@
 
 #include <QRect>
 #include <QString>
+#include <Qt>
 
 class QComboBox;
 class QLineEdit;
@@ -33,6 +34,16 @@ void FillMachines(QComboBox* combo);
 // Append the readable names of the option tables and select "[None]".
 void FillProtocols(QComboBox* list);
 void FillAuthLevels(QComboBox* list);
+
+// Title-bar buttons of the main window and the properties dialog.
+inline constexpr Qt::WindowFlags kCloseAndHelpButtons =
+    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint;
+
+// Frames a window as the layouts have them: a dialog window of fixed size
+// with only the given title-bar buttons, the icon (none when empty), the
+// layout font Arial 8.25, deleted when it closes.
+void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
+                       const QString& icon = QString());
 
 // Sets a font in the way the layouts give them: a family and a point size
 // such as 8.25.

@@ -16,13 +16,7 @@
 
 frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerReg) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::WindowContextHelpButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(QIcon(QStringLiteral(":/gears.png")));
-    setFixedSize(size());
-    common::setLayoutFont(this, QStringLiteral("Arial"), 8.25);
+    common::setupLayoutWindow(this, common::kCloseAndHelpButtons, QStringLiteral(":/gears.png"));
     common::setLayoutFont(ui->lblTitle, QStringLiteral("Arial"), 9.75, true);
     common::installContextHelp(this);
 

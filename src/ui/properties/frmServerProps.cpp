@@ -14,13 +14,7 @@
 
 frmServerProps::frmServerProps(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerProps) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                   Qt::WindowContextHelpButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(QIcon(QStringLiteral(":/gears.png")));
-    setFixedSize(size());
-    common::setLayoutFont(this, QStringLiteral("Arial"), 8.25);
+    common::setupLayoutWindow(this, common::kCloseAndHelpButtons, QStringLiteral(":/gears.png"));
     common::setLayoutFont(ui->lblServer, QStringLiteral("Arial"), 9.75);
     common::installContextHelp(this);
 

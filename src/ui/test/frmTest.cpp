@@ -6,10 +6,8 @@
 
 #include <automation/objectfactory.h>
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QEventLoop>
-#include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPointer>
@@ -20,24 +18,7 @@ const QString kTesting = QStringLiteral("Testing Connection...");
 const QString kSucceeded = QStringLiteral("Object Created Successfully");
 const QString kFailed = QStringLiteral("Could not create object, please check properties");
 
-// The layout's point sizes.
-constexpr double kDialogPoints = 8.25;
-constexpr double kServerPoints = 9.75;
-
 QPointer<frmTest> current;
-
-// Shows the text at the given point size, or smaller where the system's
-// dialog font is too wide for the label, so that neither end is cut off.
-void showFitted(QLabel* label, const QString& text, double pointSize) {
-    constexpr double smallest = 6.0;
-    QFont font = label->font();
-    font.setPointSizeF(pointSize);
-    const int room = label->contentsRect().width();
-    while (font.pointSizeF() > smallest && QFontMetrics(font).horizontalAdvance(text) > room)
-        font.setPointSizeF(font.pointSizeF() - 0.25);
-    label->setFont(font);
-    label->setText(text);
-}
 
 // The test waits in an event loop of its own, inside the handler that asked
 // for it. A window closed meanwhile (the main window, or this one) would be
@@ -75,16 +56,14 @@ private:
 
 frmTest::frmTest() : QDialog(nullptr), ui(new Ui::frmTest) {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setAttribute(Qt::WA_DeleteOnClose);
+    // The classic dialog font has the metrics of Arial, whose stand-in the
+    // other windows use too: the longest status text fits its label.
+    common::setupLayoutWindow(this, Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    common::setLayoutFont(ui->lblServer, QStringLiteral("Arial"), 9.75);
     QIcon icon;
     icon.addFile(QStringLiteral(":/watch.png"), QSize(32, 32));
     icon.addFile(QStringLiteral(":/watch16.png"), QSize(16, 16));
     setWindowIcon(icon);
-    setFixedSize(size());
-    // The system's dialog font; the labels take their sizes as they are filled.
-    common::setLayoutFont(this, QApplication::font("QMessageBox").family(), kDialogPoints);
 
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmTest::cmdOK_Click);
 }
@@ -107,8 +86,8 @@ frmTest* frmTest::instance() {
 
 void frmTest::Form_Load() {
     common::CentreForm(this);
-    showFitted(ui->lblServer, Server, kServerPoints);
-    showFitted(ui->lblStatus, kTesting, kDialogPoints);
+    ui->lblServer->setText(Server);
+    ui->lblStatus->setText(kTesting);
     ui->cmdOK->setEnabled(false);
     show();
     RunTest();
@@ -141,7 +120,7 @@ void frmTest::RunTest() {
         // Leaving the block cancels a creation still pending because the
         // window was closed; an object that arrives later is released.
     }
-    showFitted(ui->lblStatus, created ? kSucceeded : kFailed, kDialogPoints);
+    ui->lblStatus->setText(created ? kSucceeded : kFailed);
     ui->lblStatus->setToolTip(created ? QString() : reason);
     ui->cmdOK->setEnabled(true);
     unsetCursor();

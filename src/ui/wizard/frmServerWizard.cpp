@@ -22,10 +22,7 @@ frmServerWizard::frmServerWizard(QWidget* parent) : QDialog(parent), ui(new Ui::
     ui->setupUi(this);
     // No control box: no system menu and no title-bar buttons. Where a window
     // manager offers a close box all the same, closing acts as Cancel.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(size());
-    common::setLayoutFont(this, QStringLiteral("Arial"), 8.25);
+    common::setupLayoutWindow(this, {});
     // The "..." button sits over the right end of the path box; the text
     // stops short of it so that it is never hidden underneath.
     ui->cmdBrowse->raise();

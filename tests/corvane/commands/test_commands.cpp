@@ -9,6 +9,7 @@
 #include "ui/common/simplecombo.h"
 #include "ui/main/frmServerReg.h"
 #include "ui/test/frmTest.h"
+#include "windowtest.h"
 
 #include <automation/remoteactivation.h>
 
@@ -26,14 +27,6 @@
 #include <functional>
 
 namespace {
-
-template <typename T>
-T* control(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
 
 // Runs action on the modal window named name as soon as it is open. Queue it
 // before the click that opens the window; the click returns after the window

@@ -9,6 +9,7 @@
 #include "testenv.h"
 #include "ui/common/tabcontrol.h"
 #include "ui/properties/frmServerProps.h"
+#include "windowtest.h"
 
 #include <automation/remoteactivation.h>
 #include <automation/serverkit.h>
@@ -33,23 +34,6 @@ namespace {
 
 const QString kClass = QStringLiteral("Server.Application");
 const QString kNone = QStringLiteral("[None]");
-
-template <typename T>
-T* control(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
-// Twips to pixels, as the layout gives them (every figure is a multiple of 15).
-QRect twips(int left, int top, int width, int height) {
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-QRect rectIn(QWidget* container, QWidget* widget) {
-    return QRect(widget->mapTo(container, QPoint(0, 0)), widget->size());
-}
 
 struct Settings {
     bool remote = false;

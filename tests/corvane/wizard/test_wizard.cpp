@@ -6,6 +6,7 @@
 #include "ui/common/filedialog.h"
 #include "ui/main/frmServerReg.h"
 #include "ui/wizard/frmServerWizard.h"
+#include "windowtest.h"
 
 #include <automation/classstore.h>
 #include <automation/serverkit.h>
@@ -31,20 +32,6 @@ const QString kRegistered =
     QStringLiteral("Server is already registered, use properties to change settings");
 const QString kServerHeading =
     QStringLiteral("&Enter the .EXE, .DLL or .VBR of the Server to register:");
-
-template <typename T = QWidget>
-T* control(QWidget* window, const char* name) {
-    T* found = window->findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
-
-// Twips to pixels at 15 twips a pixel, rounded.
-QRect twips(int left, int top, int width, int height) {
-    const auto px = [](int t) { return int(std::lround(t / 15.0)); };
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 void writeFile(const QString& path, const QByteArray& content = "x", bool executable = false) {
     QDir().mkpath(QFileInfo(path).path());
