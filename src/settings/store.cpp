@@ -107,21 +107,29 @@ bool Store::open() {
     return true;
 }
 
+namespace {
+const QString kKeyMatch =
+    QStringLiteral(" WHERE application_fold = ? AND section_fold = ? AND key_fold = ?");
+}
+
+bool Store::run(QSqlQuery& query, const QString& sql, const QStringList& values) {
+    if (!open())
+        return false;
+    query = QSqlQuery(QSqlDatabase::database(m_connection));
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    // A null string would bind as SQL NULL; the store holds empty strings.
+    for (const QString& value : values)
+        query.addBindValue(value.isNull() ? QStringLiteral("") : value);
+    return query.exec() || fail(reasonOf(query.lastError()));
+}
+
 std::optional<QString> Store::GetSetting(const QString& app, const QString& section,
                                          const QString& key, const QString& def) {
-    if (!open())
+    QSqlQuery query;
+    if (!run(query, QStringLiteral("SELECT value FROM settings") + kKeyMatch,
+             {fold(app), fold(section), fold(key)}))
         return std::nullopt;
-    QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(
-        QStringLiteral("SELECT value FROM settings WHERE application_fold = ? AND "
-                       "section_fold = ? AND key_fold = ?"));
-    query.addBindValue(fold(app));
-    query.addBindValue(fold(section));
-    query.addBindValue(fold(key));
-    if (!query.exec()) {
-        fail(reasonOf(query.lastError()));
-        return std::nullopt;
-    }
     return query.next() ? query.value(0).toString() : def;
 }
 
@@ -131,36 +139,23 @@ bool Store::SaveSetting(const QString& app, const QString& section, const QStrin
         m_lastError = QStringLiteral("a setting needs a name");
         return false;
     }
-    if (!open())
-        return false;
-    QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(QStringLiteral(
-        "INSERT INTO settings (application, section, key, value, application_fold, "
-        "section_fold, key_fold) VALUES (?, ?, ?, ?, ?, ?, ?) "
-        "ON CONFLICT (application_fold, section_fold, key_fold) DO UPDATE SET value = "
-        "excluded.value"));
-    // A null string would bind as SQL NULL; the store holds empty strings.
-    for (const QString& v : {app, section, key, value, fold(app), fold(section), fold(key)})
-        query.addBindValue(v.isNull() ? QStringLiteral("") : v);
-    if (!query.exec())
-        return fail(reasonOf(query.lastError()));
-    return true;
+    QSqlQuery query;
+    return run(query,
+               QStringLiteral("INSERT INTO settings (application, section, key, value, "
+                              "application_fold, section_fold, key_fold) "
+                              "VALUES (?, ?, ?, ?, ?, ?, ?) "
+                              "ON CONFLICT (application_fold, section_fold, key_fold) "
+                              "DO UPDATE SET value = excluded.value"),
+               {app, section, key, value, fold(app), fold(section), fold(key)});
 }
 
 std::optional<Entries> Store::GetAllSettings(const QString& app, const QString& section) {
-    if (!open())
+    QSqlQuery query;
+    if (!run(query,
+             QStringLiteral("SELECT key, value FROM settings WHERE application_fold = ? AND "
+                            "section_fold = ? ORDER BY seq"),
+             {fold(app), fold(section)}))
         return std::nullopt;
-    QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.setForwardOnly(true);
-    query.prepare(
-        QStringLiteral("SELECT key, value FROM settings WHERE application_fold = ? "
-                       "AND section_fold = ? ORDER BY seq"));
-    query.addBindValue(fold(app));
-    query.addBindValue(fold(section));
-    if (!query.exec()) {
-        fail(reasonOf(query.lastError()));
-        return std::nullopt;
-    }
     Entries entries;
     while (query.next())
         entries.append({query.value(0).toString(), query.value(1).toString()});
@@ -168,18 +163,9 @@ std::optional<Entries> Store::GetAllSettings(const QString& app, const QString& 
 }
 
 bool Store::DeleteSetting(const QString& app, const QString& section, const QString& key) {
-    if (!open())
-        return false;
-    QSqlQuery query(QSqlDatabase::database(m_connection));
-    query.prepare(
-        QStringLiteral("DELETE FROM settings WHERE application_fold = ? AND "
-                       "section_fold = ? AND key_fold = ?"));
-    query.addBindValue(fold(app));
-    query.addBindValue(fold(section));
-    query.addBindValue(fold(key));
-    if (!query.exec())
-        return fail(reasonOf(query.lastError()));
-    return true;
+    QSqlQuery query;
+    return run(query, QStringLiteral("DELETE FROM settings") + kKeyMatch,
+               {fold(app), fold(section), fold(key)});
 }
 
 // --- the program's use of the store ---------------------------------------

@@ -2,6 +2,9 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+class QSqlQuery;
 
 #include <optional>
 #include <utility>
@@ -53,6 +56,9 @@ public:
 
 private:
     bool open();
+    // Opens the store and runs one statement with its values bound; false
+    // (with lastError() set and the store closed) when either fails.
+    bool run(QSqlQuery& query, const QString& sql, const QStringList& values);
     bool fail(const QString& reason);
 
     QString m_fixedPath;

@@ -3,6 +3,7 @@
 #include "app/messages.h"
 #include "settings/store.h"
 #include "testenv.h"
+#include "windowtest.h"
 #include "ui/common/simplecombo.h"
 #include "ui/common/tabcontrol.h"
 #include "ui/common/windows.h"
@@ -55,8 +56,7 @@ void TestCommon::simpleComboPickAndType() {
         combo.addItem(QString::fromLatin1(name));
     QSignalSpy clicks(&combo, &common::SimpleCombo::itemClicked);
     QListWidget* list = combo.listWidget();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(1)).center());
+    clickEntry(list, 1);
     QCOMPARE(clicks.size(), 1);
     QCOMPARE(clicks.first().first().toInt(), 1);
     QCOMPARE(combo.text(), QStringLiteral("Beta.Two"));

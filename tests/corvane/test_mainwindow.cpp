@@ -275,8 +275,7 @@ void TestMainWindow::removeButtonFollowsSelectionAndText() {
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* remove = control<QPushButton>(w, "cmdRemServer");
     QListWidget* list = combo->listWidget();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(1)).center());
+    clickEntry(list, 1);
     QVERIFY(remove->isEnabled());
     // Editing a picked entry keeps Remove enabled ...
     QTest::keyClick(combo->lineEdit(), Qt::Key_End);
@@ -298,8 +297,7 @@ void TestMainWindow::removeServerAsksAndForgets() {
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* remove = control<QPushButton>(w, "cmdRemServer");
     QListWidget* list = combo->listWidget();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    clickEntry(list, 0);
     combo->setText(QStringLiteral("  One.App  "));
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(remove, Qt::LeftButton);
@@ -319,8 +317,7 @@ void TestMainWindow::removeServerAnsweredNoChangesNothing() {
     control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QListWidget* list = combo->listWidget();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    clickEntry(list, 0);
     m_messages->setNextAnswer(app::kAnswerNo);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemServer"), Qt::LeftButton);
     QCOMPARE(m_messages->count(), 1);
@@ -339,8 +336,7 @@ void TestMainWindow::removeServerOfUnlistedName() {
     QListWidget* list = combo->listWidget();
     // Pick an entry, then type another name: the typed name's key goes and no
     // entry is removed from the list unless the typed name is the one selected.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    clickEntry(list, 0);
     combo->lineEdit()->selectAll();
     QTest::keyClicks(combo->lineEdit(), QStringLiteral("Nowhere.App"));
     QVERIFY(control<QPushButton>(w, "cmdRemServer")->isEnabled());
@@ -360,8 +356,7 @@ void TestMainWindow::machinesPageListsAndRemoves() {
     auto* list = control<QListWidget>(w, "lstMachines");
     auto* remove = control<QPushButton>(w, "cmdRemMachine");
     QVERIFY(!remove->isEnabled());
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(1)).center());
+    clickEntry(list, 1);
     QVERIFY(remove->isEnabled());
 
     m_messages->setNextAnswer(app::kAnswerNo);
@@ -386,8 +381,7 @@ void TestMainWindow::removeMachineRecordedWithBlanks() {
     control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     QCOMPARE(list->item(0)->text(), QStringLiteral(" spaced host "));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    clickEntry(list, 0);
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemMachine"), Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove spaced host?"));
@@ -401,8 +395,7 @@ void TestMainWindow::removeMachineWithoutSelectionDoesNothing() {
     control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     auto* remove = control<QPushButton>(w, "cmdRemMachine");
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    clickEntry(list, 0);
     QVERIFY(remove->isEnabled());
     // A refill (as after the properties dialog) leaves the button as it was
     // and nothing selected; Remove then does nothing at all.

@@ -2,7 +2,9 @@
 
 // Finding and measuring the controls of a window in tests.
 
+#include <QListWidget>
 #include <QRect>
+#include <QTest>
 #include <QWidget>
 
 #include <cmath>
@@ -26,4 +28,10 @@ inline QRect twips(int left, int top, int width, int height) {
 // Where widget lies in container's coordinates.
 inline QRect rectIn(QWidget* container, QWidget* widget) {
     return QRect(widget->mapTo(container, QPoint(0, 0)), widget->size());
+}
+
+// Clicks the entry at row of a list, as the mouse would.
+inline void clickEntry(QListWidget* list, int row) {
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row)).center());
 }

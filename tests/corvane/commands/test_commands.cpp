@@ -228,8 +228,7 @@ void TestCommands::roadOfATypicalRequest() {
 
     // Forget the server and the machine, each after Yes.
     QListWidget* list = combo->listWidget();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(list->item(0)).center());
+    clickEntry(list, 0);
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemServer"), Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove Server.Application?"));
@@ -237,8 +236,7 @@ void TestCommands::roadOfATypicalRequest() {
     QCOMPARE(combo->count(), 0);
 
     control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
-    QTest::mouseClick(machines->viewport(), Qt::LeftButton, {},
-                      machines->visualItemRect(machines->item(0)).center());
+    clickEntry(machines, 0);
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemMachine"), Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove 127.0.0.1?"));
