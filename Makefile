@@ -6,9 +6,10 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
-# Debian 12 packages the build, the tests and the benchmarks need.
+# Debian 12 packages the build, the tests and the benchmarks need (xvfb runs
+# the tests that look at a window as an X server draws it).
 PACKAGES := cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-            libgl-dev fonts-liberation
+            libgl-dev fonts-liberation xvfb xauth
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench clean
