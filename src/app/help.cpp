@@ -32,10 +32,6 @@ void setHelpFile(const QString& path) {
         cache() = HelpCache{path, false, {}};
 }
 
-QString helpFile() {
-    return cache().path;
-}
-
 QString helpFileIn(const QString& programDir) {
     QString dir = programDir;
     while (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))

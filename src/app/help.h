@@ -16,7 +16,6 @@ struct HelpTopic {
 
 // Sets the help file the windows use; start-up points it beside the executable.
 void setHelpFile(const QString& path);
-QString helpFile();
 
 // The help file for the executable in directory programDir.
 QString helpFileIn(const QString& programDir);

@@ -45,7 +45,8 @@ private Q_SLOTS:
     void closeEndsTheProgramWithTheLastWindow();
 
 private:
-    frmServerReg* open();
+    // Opens the main window, on the given page when one is given.
+    frmServerReg* open(int page = -1);
 
     std::unique_ptr<ScopedXdgEnvironment> m_env;
     std::unique_ptr<app::MessageRecorder> m_messages;
@@ -64,11 +65,13 @@ void TestMainWindow::cleanup() {
     m_env.reset();
 }
 
-frmServerReg* TestMainWindow::open() {
+frmServerReg* TestMainWindow::open(int page) {
     m_window = new frmServerReg;
     m_window->show();
     if (!QTest::qWaitForWindowExposed(m_window))
         qFatal("main window not shown");
+    if (page >= 0)
+        control<QTabWidget>(m_window, "tabClassReg")->setCurrentIndex(page);
     return m_window;
 }
 
@@ -270,8 +273,7 @@ void TestMainWindow::aboutPage() {
 void TestMainWindow::removeButtonFollowsSelectionAndText() {
     settings::AddServer(QStringLiteral("One.App"));
     settings::AddServer(QStringLiteral("Two.App"));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* remove = control<QPushButton>(w, "cmdRemServer");
     QListWidget* list = combo->listWidget();
@@ -292,8 +294,7 @@ void TestMainWindow::removeButtonFollowsSelectionAndText() {
 void TestMainWindow::removeServerAsksAndForgets() {
     settings::AddServer(QStringLiteral("One.App"));
     settings::AddServer(QStringLiteral("Two.App"));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* remove = control<QPushButton>(w, "cmdRemServer");
     QListWidget* list = combo->listWidget();
@@ -313,8 +314,7 @@ void TestMainWindow::removeServerAsksAndForgets() {
 
 void TestMainWindow::removeServerAnsweredNoChangesNothing() {
     settings::AddServer(QStringLiteral("One.App"));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QListWidget* list = combo->listWidget();
     clickEntry(list, 0);
@@ -330,8 +330,7 @@ void TestMainWindow::removeServerAnsweredNoChangesNothing() {
 void TestMainWindow::removeServerOfUnlistedName() {
     settings::AddServer(QStringLiteral("One.App"));
     settings::AddServer(QStringLiteral("Typed.App"));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QListWidget* list = combo->listWidget();
     // Pick an entry, then type another name: the typed name's key goes and no
@@ -351,8 +350,7 @@ void TestMainWindow::removeServerOfUnlistedName() {
 void TestMainWindow::machinesPageListsAndRemoves() {
     settings::AddMachine(QStringLiteral("hostA"));
     settings::AddMachine(QStringLiteral("hostB"));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    frmServerReg* w = open(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     auto* remove = control<QPushButton>(w, "cmdRemMachine");
     QVERIFY(!remove->isEnabled());
@@ -377,8 +375,7 @@ void TestMainWindow::machinesPageListsAndRemoves() {
 
 void TestMainWindow::removeMachineRecordedWithBlanks() {
     settings::AddMachine(QStringLiteral(" spaced host "));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    frmServerReg* w = open(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     QCOMPARE(list->item(0)->text(), QStringLiteral(" spaced host "));
     clickEntry(list, 0);
@@ -391,8 +388,7 @@ void TestMainWindow::removeMachineRecordedWithBlanks() {
 
 void TestMainWindow::removeMachineWithoutSelectionDoesNothing() {
     settings::AddMachine(QStringLiteral("hostA"));
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    frmServerReg* w = open(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     auto* remove = control<QPushButton>(w, "cmdRemMachine");
     clickEntry(list, 0);
@@ -408,8 +404,7 @@ void TestMainWindow::removeMachineWithoutSelectionDoesNothing() {
 }
 
 void TestMainWindow::enterInServerComboCloses() {
-    frmServerReg* w = open();
-    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(0);
+    frmServerReg* w = open(0);
     auto* edit = control<common::SimpleCombo>(w, "cboServers")->lineEdit();
     edit->setFocus();
     QTest::keyClicks(edit, QStringLiteral("Server.Application"));

@@ -3,6 +3,10 @@
 #include "registration/component.h"
 
 #include <automation/remoteactivation.h>
+#include <automation/serverkit.h>
+
+#include <QCoreApplication>
+#include <QtTest>
 
 #include <QList>
 #include <QMap>
@@ -138,3 +142,12 @@ private:
     RecordingComponent* m_recorder;
     std::unique_ptr<registration::RemoteActivationComponent> m_previous;
 };
+
+// Registers a class for local activation in the test's own class store, so
+// that the real component has something to read and write.
+inline void registerForTest(const QString& name) {
+    QString error;
+    QVERIFY2(
+        automation::registerClass(name, QString(), QCoreApplication::applicationFilePath(), &error),
+        qPrintable(error));
+}

@@ -23,6 +23,15 @@ namespace common {
 
 namespace {
 
+// Twips (1440 to the inch) to pixels and back, at 15 twips to a pixel.
+int twipsToPixels(double twips) {
+    return int(std::lround(twips / app::kTwipsPerPixel));
+}
+
+double pixelsToTwips(int pixels) {
+    return double(pixels) * app::kTwipsPerPixel;
+}
+
 QSizeF screenTwips(const QWidget* window) {
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->geometry().size() : QSize(1024, 768);
@@ -60,14 +69,6 @@ QString helpHtml(int number) {
 }
 
 }  // namespace
-
-int twipsToPixels(double twips) {
-    return int(std::lround(twips / app::kTwipsPerPixel));
-}
-
-double pixelsToTwips(int pixels) {
-    return double(pixels) * app::kTwipsPerPixel;
-}
 
 void CentreForm(QWidget* window) {
     moveToTwips(window, app::CentrePosition(screenTwips(window), windowTwips(window)));

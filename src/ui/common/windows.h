@@ -12,10 +12,6 @@ class QWidget;
 // Routines that several windows share.
 namespace common {
 
-// Twips (1440 to the inch) to pixels and back, at 15 twips to a pixel.
-int twipsToPixels(double twips);
-double pixelsToTwips(int pixels);
-
 // Centres the window on its screen (the main window's load step).
 void CentreForm(QWidget* window);
 

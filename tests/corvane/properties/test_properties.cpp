@@ -12,7 +12,6 @@
 #include "windowtest.h"
 
 #include <automation/remoteactivation.h>
-#include <automation/serverkit.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -120,7 +119,6 @@ private:
     // leave it open, it is rejected so that the test ends.
     void runDialog(const Settings& current, const QString& className,
                    const std::function<void(frmServerProps*)>& steps);
-    void registerClass(const QString& name);
     std::optional<automation::ActivationSettings> storedSettings(const QString& name) {
         return automation::RemoteActivation().GetRemoteActivation(name);
     }
@@ -180,13 +178,6 @@ void TestProperties::runDialog(const Settings& current, const QString& className
     QVERIFY(ran);
     // The dialog deletes itself when it closes.
     QVERIFY(open.isNull());
-}
-
-void TestProperties::registerClass(const QString& name) {
-    QString error;
-    QVERIFY2(
-        automation::registerClass(name, QString(), QCoreApplication::applicationFilePath(), &error),
-        qPrintable(error));
 }
 
 // --- layout, keyboard, help --------------------------------------------------
@@ -629,7 +620,7 @@ void TestProperties::blankMachineIsRefused() {
 }
 
 void TestProperties::okRemoteWritesTheRegistration() {
-    registerClass(kClass);
+    registerForTest(kClass);
     settings::AddServer(QStringLiteral("Other.Class"));
     // A local class made remote, against the automation layer's component.
     runDialog({}, kClass, [](frmServerProps* w) {
@@ -653,7 +644,7 @@ void TestProperties::okRemoteWritesTheRegistration() {
 }
 
 void TestProperties::okRemoteWithNoneSendsEmptyCodes() {
-    registerClass(kClass);
+    registerForTest(kClass);
     QCOMPARE(automation::RemoteActivation().SetRemoteActivation(
                  true, kClass, std::nullopt, QStringLiteral("hostA"), QStringLiteral("ncacn_np"),
                  QStringLiteral("2")),
@@ -680,7 +671,7 @@ void TestProperties::okRemoteWithNoneSendsEmptyCodes() {
 }
 
 void TestProperties::okLocalSendsOnlyFlagAndName() {
-    registerClass(kClass);
+    registerForTest(kClass);
     QCOMPARE(automation::RemoteActivation().SetRemoteActivation(
                  true, kClass, std::nullopt, QStringLiteral("hostA"),
                  QStringLiteral("ncacn_ip_tcp"), QStringLiteral("4")),
@@ -805,7 +796,7 @@ void TestProperties::unregisteredClassKeepsTheDialogOpen() {
 }
 
 void TestProperties::failingSettingsStoreDoesNotStopTheUpdate() {
-    registerClass(kClass);
+    registerForTest(kClass);
     QFile blocker(m_env->configHome() + QStringLiteral("/corvane"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
@@ -880,7 +871,7 @@ void TestProperties::leavingWithoutOkWritesNothing_data() {
 
 void TestProperties::leavingWithoutOkWritesNothing() {
     QFETCH(QString, how);
-    registerClass(kClass);
+    registerForTest(kClass);
     settings::AddMachine(QStringLiteral("hostA"));
     const auto before = storedSettings(kClass);
     ScopedRecordingComponent component;

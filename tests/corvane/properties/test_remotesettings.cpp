@@ -10,7 +10,6 @@
 #include "testenv.h"
 
 #include <automation/remoteactivation.h>
-#include <automation/serverkit.h>
 
 #include <QDir>
 #include <QFile>
@@ -50,8 +49,6 @@ private Q_SLOTS:
     void recordingComponentScriptsAndForwards();
 
 private:
-    void registerClass(const QString& name);
-
     std::unique_ptr<ScopedXdgEnvironment> m_env;
     std::unique_ptr<app::MessageRecorder> m_messages;
 };
@@ -64,13 +61,6 @@ void TestRemoteSettings::init() {
 void TestRemoteSettings::cleanup() {
     m_messages.reset();
     m_env.reset();
-}
-
-void TestRemoteSettings::registerClass(const QString& name) {
-    QString error;
-    QVERIFY2(
-        automation::registerClass(name, QString(), QCoreApplication::applicationFilePath(), &error),
-        qPrintable(error));
 }
 
 void TestRemoteSettings::remoteOnPassesAllFiveValues() {
@@ -186,7 +176,7 @@ void TestRemoteSettings::failingSettingsStoreStillReportsTheWrite() {
 }
 
 void TestRemoteSettings::realComponentWritesRemoteSettings() {
-    registerClass(kClass);
+    registerForTest(kClass);
     QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("  hostB  "),
                                              QStringLiteral("ncacn_np"), QStringLiteral("5")));
     QCOMPARE(m_messages->count(), 0);
@@ -209,7 +199,7 @@ void TestRemoteSettings::realComponentWritesRemoteSettings() {
 }
 
 void TestRemoteSettings::realComponentWritesLocalActivation() {
-    registerClass(kClass);
+    registerForTest(kClass);
     QCOMPARE(automation::RemoteActivation().SetRemoteActivation(
                  true, kClass, std::nullopt, QStringLiteral("hostB"),
                  QStringLiteral("ncacn_ip_tcp"), QStringLiteral("1")),
@@ -239,7 +229,7 @@ void TestRemoteSettings::realComponentRefusals() {
     QFETCH(QString, className);
     QFETCH(QString, machine);
     QFETCH(QString, protocol);
-    registerClass(kClass);
+    registerForTest(kClass);
     const auto before = automation::RemoteActivation().GetRemoteActivation(kClass);
     QVERIFY(!registration::SaveRemoteSettings(true, className, machine, protocol, QString()));
     QCOMPARE(m_messages->count(), 1);
@@ -253,7 +243,7 @@ void TestRemoteSettings::realComponentRefusals() {
 // The recording component as other window tests use it: scripted answers
 // first, then the automation layer's component when forwarding.
 void TestRemoteSettings::recordingComponentScriptsAndForwards() {
-    registerClass(kClass);
+    registerForTest(kClass);
     ScopedRecordingComponent component;
     RecordingComponent& recorder = component.get();
     QCOMPARE(&registration::component(),
