@@ -1,0 +1,468 @@
+// Installing into a staging directory (DESTDIR), as a package build does: the
+// files that land, and the installed programs, help, icon, completion, manual
+// pages, desktop files and service units working from there.
+
+#include "app/help.h"
+
+#include <automation/environment.h>
+#include <automation/remoteactivation.h>
+
+#include "processes.h"
+
+#include <testenv.h>
+
+#include <QDirIterator>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <optional>
+#include <set>
+
+namespace {
+
+using Names = std::set<QString>;
+
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run run(const QString& program, const QStringList& args,
+        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Run r;
+    if (p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit)
+        r.code = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+Names lines(const QByteArray& text) {
+    Names names;
+    for (const QByteArray& line : text.split('\n')) {
+        if (!line.isEmpty())
+            names.insert(QString::fromUtf8(line));
+    }
+    return names;
+}
+
+QString text(const Names& names) {
+    return QStringList(names.begin(), names.end()).join(QLatin1Char(' '));
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The value of `key=` in a desktop entry or a unit file, each occurrence.
+QStringList values(const QByteArray& file, const QString& key) {
+    QStringList found;
+    for (const QString& line : QString::fromUtf8(file).split(QLatin1Char('\n'))) {
+        if (line.startsWith(key + QLatin1Char('=')))
+            found.append(line.mid(key.size() + 1).trimmed());
+    }
+    return found;
+}
+
+}  // namespace
+
+class TestInstall : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init() {
+        m_env.emplace();
+        qunsetenv("AUTOMATION_HOST_PORT");
+    }
+    void cleanup() { m_env.reset(); }
+
+    void installsExactlyTheExpectedFiles();
+    void helpFileBesideOrInstalled();
+    void installedCorvaneShowsInstalledHelp();
+    void installedCorvaneUsesThemedIcon();
+    void installedToolsWorkTogether();
+    void completionKnowsEveryCommandAndOption();
+    void manualPagesRenderAndCoverTheCommands();
+    void desktopEntryAndMetainfo();
+    void serviceUnitsMatchTheHost();
+
+private:
+    // An installed file, by its path on the target system.
+    QString staged(const QString& path) const { return m_dest.path() + path; }
+    QString bin(const QString& program) const {
+        return staged(QStringLiteral(BINDIR "/") + program);
+    }
+    // The commands automationctl lists in its help.
+    Names commands() const;
+    // The options a program's help lists, without --help.
+    Names options(const QStringList& helpArgs, const QString& program) const;
+    QStringList complete(const QStringList& words) const;
+    // Runs the installed corvane until its main window shows; what the window
+    // probe saw of it.
+    QByteArray probeCorvane(const QString& dataDirs) const;
+
+    QTemporaryDir m_dest;
+    std::optional<ScopedXdgEnvironment> m_env;
+};
+
+void TestInstall::initTestCase() {
+    useShortIdleTime();
+    QVERIFY(m_dest.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DESTDIR"), m_dest.path());
+    const Run r = run(QStringLiteral(CMAKE_COMMAND), {"--install", BUILD_DIR}, env);
+    QVERIFY2(r.code == 0, r.out + r.err);
+}
+
+void TestInstall::installsExactlyTheExpectedFiles() {
+    const QString icons = QStringLiteral(DATADIR "/icons/hicolor/");
+    Names expected = {
+        BINDIR "/corvane",
+        BINDIR "/automationctl",
+        BINDIR "/automation-host",
+        SERVERDIR "/Server.exe",
+        DATADIR "/corvane/TALVO.HLP",
+        DATADIR "/applications/" APP_ID ".desktop",
+        DATADIR "/metainfo/" APP_ID ".metainfo.xml",
+        icons + "scalable/apps/corvane.svg",
+        DATADIR "/doc/corvane/copyright",
+        DATADIR "/doc/corvane/changelog.gz",
+        BASH_COMPLETION_DIR "/automationctl",
+        ZSH_COMPLETION_DIR "/_automationctl",
+        UNIT_DIR "/automation-host.service",
+        UNIT_DIR "/automation-host.socket",
+    };
+    for (int size : {16, 32, 48, 64, 128, 256})
+        expected.insert(icons + QStringLiteral("%1x%1/apps/corvane.png").arg(size));
+    if (MAN_PAGES) {
+        for (const char* page : {"corvane", "automationctl", "automation-host"})
+            expected.insert(QStringLiteral(MANDIR "/man1/%1.1.gz").arg(QLatin1String(page)));
+    }
+
+    Names installed;
+    QDirIterator it(m_dest.path(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo file(it.next());
+        const QString path = file.filePath().mid(m_dest.path().size());
+        installed.insert(path);
+        // Programs run; nothing else does.
+        const bool program = path.startsWith(QStringLiteral(BINDIR "/")) ||
+                             path == QStringLiteral(SERVERDIR "/Server.exe");
+        QVERIFY2(file.isExecutable() == program, qPrintable(path));
+    }
+    QCOMPARE(text(installed), text(expected));
+}
+
+void TestInstall::helpFileBesideOrInstalled() {
+    QTemporaryDir prefix;
+    const QString bin = prefix.filePath(QStringLiteral("bin"));
+    const QString data =
+        QDir::cleanPath(QDir(bin).filePath(QStringLiteral("../share/corvane/TALVO.HLP")));
+    QVERIFY(QDir().mkpath(bin));
+    const QString beside = bin + QStringLiteral("/TALVO.HLP");
+    // None there: the path beside the program, whose absence the windows handle.
+    QCOMPARE(app::locateHelpFile(bin), beside);
+    QVERIFY(QDir().mkpath(QFileInfo(data).path()));
+    QVERIFY(QFile(data).open(QIODevice::WriteOnly));
+    QCOMPARE(app::locateHelpFile(bin), data);
+    QCOMPARE(app::locateHelpFile(bin + QLatin1Char('/')), data);
+    // A help file beside the program (a build tree) comes first.
+    QVERIFY(QFile(beside).open(QIODevice::WriteOnly));
+    QCOMPARE(app::locateHelpFile(bin), beside);
+}
+
+QByteArray TestInstall::probeCorvane(const QString& dataDirs) const {
+    const QString output = m_env->root() + QStringLiteral("/probe.txt");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(WINDOW_PROBE));
+    env.insert(QStringLiteral("WINDOW_PROBE_OUTPUT"), output);
+    // Where a desktop looks for icons.
+    env.insert(QStringLiteral("XDG_DATA_DIRS"), dataDirs);
+    const Run r = run(bin(QStringLiteral("corvane")), {}, env);
+    if (r.code != 0)
+        qWarning() << "corvane failed:" << r.code << r.err;
+    return readFile(output);
+}
+
+void TestInstall::installedCorvaneShowsInstalledHelp() {
+    QVERIFY(!QFile::exists(bin(QStringLiteral("TALVO.HLP"))));
+    // The installed copy of the help file gets a title of its own, so that
+    // what the window shows can only have come from there.
+    const QString help = staged(QStringLiteral(DATADIR "/corvane/TALVO.HLP"));
+    QByteArray contents = readFile(help);
+    QVERIFY(contents.contains("\n@1 "));
+    contents.replace("\n@1 ", "\n@1 Installed help, ");
+    QFile file(help);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size());
+    file.close();
+
+    const QByteArray report = probeCorvane(staged(QStringLiteral(DATADIR)));
+    const auto topics = app::parseHelp(QString::fromUtf8(contents));
+    int shown = 0;
+    for (const QString& line : QString::fromUtf8(report).split(QLatin1Char('\n'))) {
+        const auto match = QRegularExpression(QStringLiteral("^topic (\\d+) (.*)$")).match(line);
+        if (!match.hasMatch())
+            continue;
+        const int topic = match.captured(1).toInt();
+        QVERIFY2(topics.contains(topic), qPrintable(line));
+        QVERIFY2(match.captured(2).contains(topics.value(topic).title.toHtmlEscaped()),
+                 qPrintable(line));
+        ++shown;
+    }
+    QVERIFY2(report.contains("Installed help, "), report);
+    QVERIFY(shown >= 7);
+}
+
+void TestInstall::installedCorvaneUsesThemedIcon() {
+    // Icon themes are looked up by the platform's theme, which the offscreen
+    // platform does not have.
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb")
+        QSKIP("needs a window system (runs under Xvfb as test_install_icon)");
+    // The index that hicolor-icon-theme puts beside the installed icons.
+    QFile index(staged(QStringLiteral(DATADIR "/icons/hicolor/index.theme")));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write(
+        "[Icon Theme]\nName=Hicolor\nDirectories=48x48/apps,scalable/apps\n\n"
+        "[48x48/apps]\nSize=48\nType=Fixed\n\n"
+        "[scalable/apps]\nSize=48\nMinSize=1\nMaxSize=512\nType=Scalable\n");
+    index.close();
+    QVERIFY2(probeCorvane(staged(QStringLiteral(DATADIR))).startsWith("icon corvane\n"), "");
+    // Without the installed icons the built-in one stands in.
+    QVERIFY(probeCorvane(m_env->dataHome()).startsWith("icon \n"));
+}
+
+void TestInstall::installedToolsWorkTogether() {
+    const Run help = run(bin(QStringLiteral("automationctl")), {"--help"});
+    QCOMPARE(help.code, 0);
+    QVERIFY(help.out.contains("Usage: automationctl COMMAND"));
+    for (const char* command : {"list", "register", "set", "create"})
+        QVERIFY2(help.out.contains(command), command);
+
+    // The installed sample server registers itself with its installed path,
+    // and the installed tool creates an object through automation-host.
+    const QString server = staged(QStringLiteral(SERVERDIR "/Server.exe"));
+    QCOMPARE(run(server, {}).code, 0);
+    const Run list = run(bin(QStringLiteral("automationctl")), {"list"});
+    QVERIFY2(list.out.contains(server.toUtf8()), list.out);
+    HostProcess host;
+    QVERIFY(host.start());
+    QCOMPARE(
+        automation::RemoteActivation().SetRemoteActivation(
+            true, QStringLiteral("Server.Application"), std::nullopt, QStringLiteral("127.0.0.1")),
+        automation::RemoteActivation::Written);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("AUTOMATION_HOST_PORT"), QString::number(host.port()));
+    const Run create =
+        run(bin(QStringLiteral("automationctl")), {"create", "Server.Application"}, env);
+    QVERIFY2(create.code == 0, create.out + create.err);
+    QVERIFY2(create.out.contains("created Server.Application"), create.out);
+}
+
+Names TestInstall::commands() const {
+    const Run help = run(bin(QStringLiteral("automationctl")), {"--help"});
+    Names names;
+    bool listing = false;
+    for (const QByteArray& line : help.out.split('\n')) {
+        if (line.startsWith("Commands:"))
+            listing = true;
+        else if (listing && line.startsWith("  "))
+            names.insert(QString::fromUtf8(line.trimmed().split(' ').first()));
+        else if (listing && !names.empty())
+            break;
+    }
+    return names;
+}
+
+Names TestInstall::options(const QStringList& helpArgs, const QString& program) const {
+    Names names;
+    const QRegularExpression option(QStringLiteral("^\\s+(?:-\\w, )?(--[\\w-]+)"),
+                                    QRegularExpression::MultilineOption);
+    auto it = option.globalMatch(QString::fromUtf8(run(bin(program), helpArgs).out));
+    while (it.hasNext())
+        names.insert(it.next().captured(1));
+    // Every Qt program has these; completion offers --help only.
+    names.erase(QStringLiteral("--help"));
+    names.erase(QStringLiteral("--help-all"));
+    return names;
+}
+
+QStringList TestInstall::complete(const QStringList& words) const {
+    // As bash calls it when Tab is pressed after these words.
+    const QString script = QStringLiteral(
+        "source \"$0\" && COMP_WORDS=(automationctl \"$@\") && COMP_CWORD=$# && "
+        "{ _automationctl; printf '%s\\n' \"${COMPREPLY[@]}\"; }");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PATH"),
+               staged(QStringLiteral(BINDIR)) + QLatin1Char(':') + env.value("PATH"));
+    const Run r =
+        run(QStringLiteral("bash"),
+            QStringList{"-c", script, staged(BASH_COMPLETION_DIR "/automationctl")} + words, env);
+    if (r.code != 0 || !r.err.isEmpty())
+        qWarning() << "completion failed:" << r.code << r.err;
+    const Names names = lines(r.out);
+    return QStringList(names.begin(), names.end());
+}
+
+void TestInstall::completionKnowsEveryCommandAndOption() {
+    if (QStandardPaths::findExecutable(QStringLiteral("bash")).isEmpty())
+        QSKIP("bash is not installed");
+    const Names commands = this->commands();
+    QVERIFY(commands.size() >= 7);
+    Names offered(commands);
+    offered.insert(QStringLiteral("--help"));
+    QCOMPARE(complete({""}).join(' '), text(offered));
+    QCOMPARE(complete({"un"}), QStringList{"unregister"});
+
+    const QByteArray zsh = readFile(staged(ZSH_COMPLETION_DIR "/_automationctl"));
+    for (const QString& command : commands) {
+        Names options = this->options({command, "--help"}, QStringLiteral("automationctl"));
+        QVERIFY2(zsh.contains("'" + command.toUtf8() + ":"), qPrintable(command));
+        for (const QString& option : options) {
+            const QRegularExpression spec(
+                QStringLiteral("['\\)]%1=?\\[").arg(QRegularExpression::escape(option)));
+            QVERIFY2(spec.match(QString::fromUtf8(zsh)).hasMatch(),
+                     qPrintable(command + ' ' + option));
+        }
+        options.insert(QStringLiteral("--help"));
+        QCOMPARE(complete({command, "--"}).join(' '), text(options));
+    }
+
+    // Values: every protocol and level offered is one the store takes.
+    const QStringList protocols = complete({"set", "X", "--protocol", ""});
+    const QStringList levels = complete({"set", "X", "--level", ""});
+    QCOMPARE(protocols.size(), 8);
+    QCOMPARE(levels.size(), 7);
+    QCOMPARE(complete({"set", "X", "--protocol", "ncadg"}),
+             (QStringList{"ncadg_ip_udp", "ncadg_ipx"}));
+    QCOMPARE(run(staged(SERVERDIR "/Server.exe"), {}).code, 0);
+    automation::RemoteActivation component;
+    for (const QString& protocol : protocols)
+        QVERIFY2(component.SetRemoteActivation(true, "Server.Application", std::nullopt, "m",
+                                               protocol) == automation::RemoteActivation::Written,
+                 qPrintable(protocol));
+    for (const QString& level : levels)
+        QVERIFY2(component.SetRemoteActivation(true, "Server.Application", std::nullopt, "m",
+                                               std::nullopt,
+                                               level) == automation::RemoteActivation::Written,
+                 qPrintable(level));
+
+    // Class names come from the registration; files where a path goes.
+    QCOMPARE(complete({"get", "serv"}), QStringList());
+    QCOMPARE(complete({"get", "Serv"}), QStringList{"Server.Application"});
+    QCOMPARE(complete({"set", "--machine", "m", "Serv"}), QStringList{"Server.Application"});
+    QCOMPARE(complete({"register", "A", staged(BINDIR "/automationc")}),
+             QStringList{staged(BINDIR "/automationctl")});
+
+    const QString zshProgram = QStandardPaths::findExecutable(QStringLiteral("zsh"));
+    if (!zshProgram.isEmpty())
+        QCOMPARE(run(zshProgram, {"-n", staged(ZSH_COMPLETION_DIR "/_automationctl")}).code, 0);
+}
+
+void TestInstall::manualPagesRenderAndCoverTheCommands() {
+    if (!MAN_PAGES)
+        QSKIP("built without manual pages");
+    const auto page = [this](const char* name) {
+        return staged(QStringLiteral(MANDIR "/man1/%1.1.gz").arg(QLatin1String(name)));
+    };
+    // The roff source, with its escaped hyphens as plain ones.
+    const auto source = [&](const char* name) {
+        return QString::fromUtf8(run(QStringLiteral("gzip"), {"-dc", page(name)}).out)
+            .replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    };
+    for (const char* name : {"corvane", "automationctl", "automation-host"}) {
+        QVERIFY2(readFile(page(name)).startsWith("\x1f\x8b"), name);
+        QVERIFY2(source(name).startsWith(QStringLiteral(".\\\" Generated by scdoc")), name);
+    }
+    const QString automationctl = source("automationctl");
+    for (const QString& command : commands()) {
+        QVERIFY2(automationctl.contains(QStringLiteral("\\fB%1\\fR").arg(command)),
+                 qPrintable(command));
+        for (const QString& option : options({command, "--help"}, QStringLiteral("automationctl")))
+            QVERIFY2(automationctl.contains(option), qPrintable(command + ' ' + option));
+    }
+    const QString host = source("automation-host");
+    for (const QString& option : options({"--help"}, QStringLiteral("automation-host")))
+        QVERIFY2(host.contains(option), qPrintable(option));
+
+    const QString man = QStandardPaths::findExecutable(QStringLiteral("man"));
+    if (man.isEmpty())
+        QSKIP("man is not installed: pages not rendered");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
+    for (const char* name : {"corvane", "automationctl", "automation-host"}) {
+        const Run r = run(man, {"--warnings", "-l", page(name)}, env);
+        QVERIFY2(r.code == 0 && r.err.isEmpty(), r.err);
+        QVERIFY2(r.out.contains("NAME"), name);
+    }
+}
+
+void TestInstall::desktopEntryAndMetainfo() {
+    const QString desktop = staged(DATADIR "/applications/" APP_ID ".desktop");
+    const QString metainfo = staged(DATADIR "/metainfo/" APP_ID ".metainfo.xml");
+    const QByteArray entry = readFile(desktop);
+    const QStringList icon = values(entry, QStringLiteral("Icon"));
+    QCOMPARE(icon.size(), 1);
+    QVERIFY(QFile::exists(staged(DATADIR "/icons/hicolor/scalable/apps/") + icon.first() + ".svg"));
+    QCOMPARE(values(entry, QStringLiteral("Exec")), QStringList{"corvane"});
+    QVERIFY(readFile(metainfo).contains("<launchable type=\"desktop-id\">" APP_ID
+                                        ".desktop</launchable>"));
+
+    bool validated = false;
+    const QString desktopValidator =
+        QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (!desktopValidator.isEmpty()) {
+        const Run r = run(desktopValidator, {desktop});
+        QVERIFY2(r.code == 0 && r.out.isEmpty() && r.err.isEmpty(), r.out + r.err);
+        validated = true;
+    }
+    const QString appstream = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+    if (!appstream.isEmpty()) {
+        const Run r = run(appstream, {"validate", "--no-net", "--pedantic", metainfo});
+        QVERIFY2(
+            r.code == 0 && !r.out.contains("W:") && !r.out.contains("I:") && !r.out.contains("P:"),
+            r.out + r.err);
+        validated = true;
+    }
+    if (!validated)
+        QSKIP("neither desktop-file-validate nor appstreamcli is installed");
+}
+
+void TestInstall::serviceUnitsMatchTheHost() {
+    const QString service = staged(UNIT_DIR "/automation-host.service");
+    const QString socket = staged(UNIT_DIR "/automation-host.socket");
+    const QStringList exec = values(readFile(service), QStringLiteral("ExecStart"));
+    QCOMPARE(exec, QStringList{QStringLiteral(BINDIR "/automation-host")});
+    // The socket listens where a host started by hand would.
+    const QString port = QString::number(automation::DefaultHostPort);
+    QCOMPARE(values(readFile(socket), QStringLiteral("ListenStream")),
+             (QStringList{"127.0.0.1:" + port, "[::1]:" + port}));
+
+    const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+    if (analyze.isEmpty())
+        QSKIP("systemd-analyze is not installed: units not verified");
+    // A copy whose ExecStart names the staged program, which must exist.
+    QDir units(m_env->root());
+    QVERIFY(units.mkpath(QStringLiteral("units")) && units.cd(QStringLiteral("units")));
+    QByteArray contents = readFile(service);
+    contents.replace("ExecStart=" BINDIR, "ExecStart=" + staged(BINDIR).toUtf8());
+    QFile copy(units.filePath(QStringLiteral("automation-host.service")));
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(contents) == contents.size());
+    copy.close();
+    QVERIFY(QFile::copy(socket, units.filePath(QStringLiteral("automation-host.socket"))));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MANPATH"), staged(MANDIR));
+    const Run r = run(analyze,
+                      {"--user", "verify", units.filePath("automation-host.socket"),
+                       units.filePath("automation-host.service")},
+                      env);
+    QVERIFY2(r.code == 0 && r.out.isEmpty() && r.err.isEmpty(), r.out + r.err);
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "test_install.moc"
