@@ -101,17 +101,14 @@ class TestSocketActivation : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { useShortIdleTime(); }
-    void init() {
-        m_env.emplace();
-        ObjectFactory::setDefaultTimeouts(Timeouts());
-        QCOMPARE(runProgram(SERVER_EXE), 0);
-    }
+    void init() { m_env.emplace(); }
     void cleanup() {
         m_env.reset();
         qunsetenv("AUTOMATION_HOST_PORT");
     }
 
     void createsThroughThePassedSocket() {
+        QCOMPARE(runProgram(SERVER_EXE), 0);
         ListeningSocket listening;
         QVERIFY(listening.port() != 0);
         QTcpSocket early;
