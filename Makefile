@@ -1,24 +1,34 @@
-# make run   - install what is missing, build, start Corvane
-# make test  - install what is missing, build, run every test headless
-# make bench - install what is missing, build (optimised), run the benchmarks
+# make run       - install what is missing, build, start Corvane
+# make test      - install what is missing, build, run every test headless
+# make bench     - install what is missing, build (optimised), run the benchmarks
+# make install   - build, then install under PREFIX (default /usr/local; DESTDIR= stages)
+# make uninstall - remove what `make install` put there
+# make package   - build the Debian package corvane_<version>_<arch>.deb
 SHELL := /bin/bash
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+PACKAGE_DIR ?= build-deb
 
 # Debian 12 packages the build, the tests and the benchmarks need (xvfb runs
-# the tests that look at a window as an X server draws it).
-PACKAGES := cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-            libgl-dev fonts-liberation xvfb xauth
+# the tests that look at a window as an X server draws it; the validators,
+# man and xvfb check what an installation puts in place).
+PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
+            libgl-dev libsystemd-dev scdoc fonts-liberation xvfb xauth \
+            desktop-file-utils appstream man-db
+# And what building the Debian package needs besides.
+PACKAGE_TOOLS := dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench install uninstall package clean
 
 all: build
 
-deps:
+# Installs the Debian packages named in $(1) that are missing.
+define install-missing
 	@missing=""; \
-	for p in $(PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -26,9 +36,13 @@ deps:
 	  $(SUDO) apt-get update -q && \
 	  $(SUDO) env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing; \
 	fi
+endef
+
+deps:
+	$(call install-missing,$(PACKAGES))
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -43,5 +57,37 @@ bench: build
 	cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)
 	QT_QPA_PLATFORM=offscreen ./bench/run-all $(BUILD_DIR)
 
+# sudo only when the target cannot be written as the user who builds.
+install: build
+	@target="$(DESTDIR)$(PREFIX)"; \
+	while [ ! -e "$$target" ]; do target=$$(dirname "$$target"); done; \
+	if [ -w "$$target" ]; then as=""; else as="$(SUDO)"; fi; \
+	$$as env DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR)
+
+# The files of the last `make install` (its manifest) and the folders of
+# Corvane's own among them.
+uninstall:
+	@manifest=$(BUILD_DIR)/install_manifest.txt; \
+	test -f $$manifest || { echo "Nothing installed from $(BUILD_DIR)"; exit 1; }; \
+	if [ -w "$$(dirname "$(DESTDIR)$$(head -n1 $$manifest)")" ]; then as=""; else as="$(SUDO)"; fi; \
+	sed 's|^|$(DESTDIR)|' $$manifest | xargs -d '\n' $$as rm -fv; \
+	sed 's|^|$(DESTDIR)|' $$manifest | xargs -d '\n' -n1 dirname | grep '/corvane$$' | sort -u | \
+	  xargs -r -d '\n' $$as rmdir --ignore-fail-on-non-empty
+
+# A build of its own for /usr, with Debian's hardening flags and without the
+# tests; dpkg-shlibdeps finds the library dependencies.
+package:
+	$(call install-missing,$(PACKAGES) $(PACKAGE_TOOLS))
+	export DEB_BUILD_MAINT_OPTIONS=hardening=+all; \
+	CPPFLAGS="$$(dpkg-buildflags --get CPPFLAGS)" \
+	CXXFLAGS="$$(dpkg-buildflags --get CXXFLAGS) $$(dpkg-buildflags --get CPPFLAGS)" \
+	LDFLAGS="$$(dpkg-buildflags --get LDFLAGS)" \
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+	      -DCORVANE_BUILD_TESTS=OFF
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	cp $(PACKAGE_DIR)/corvane_*.deb .
+	@ls corvane_*.deb
+
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)

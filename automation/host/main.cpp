@@ -2,6 +2,8 @@
 // the requested classes on this machine, keeping each object until its client
 // releases it or disconnects.
 
+#include "socketactivation.h"
+
 #include <automation/broker.h>
 #include <automation/environment.h>
 #include <automation/objectfactory.h>
@@ -32,11 +34,19 @@ public:
             delete server;
             return false;
         }
-        connect(server, &QTcpServer::newConnection, this, [this, server] {
-            while (QTcpSocket* socket = server->nextPendingConnection())
-                addConnection(socket);
-        });
-        m_servers.append(server);
+        serve(server);
+        return true;
+    }
+
+    // A listening socket handed over by the service manager.
+    bool adopt(int descriptor, QString* error) {
+        auto* server = new QTcpServer(this);
+        if (!server->setSocketDescriptor(descriptor)) {
+            *error = server->errorString();
+            delete server;
+            return false;
+        }
+        serve(server);
         return true;
     }
 
@@ -69,6 +79,14 @@ protected:
     }
 
 private:
+    void serve(QTcpServer* server) {
+        connect(server, &QTcpServer::newConnection, this, [this, server] {
+            while (QTcpSocket* socket = server->nextPendingConnection())
+                addConnection(socket);
+        });
+        m_servers.append(server);
+    }
+
     QList<QTcpServer*> m_servers;
 };
 
@@ -131,9 +149,15 @@ int main(int argc, char** argv) {
         QStringLiteral("Milliseconds a client has to complete a request it started (default "
                        "10000)."),
         QStringLiteral("MS"), QStringLiteral("10000"));
+    const QCommandLineOption idleOption(
+        QStringLiteral("exit-idle-time"),
+        QStringLiteral("When started by socket activation, exit after this many milliseconds "
+                       "without a connection (default 60000; 0 never exits)."),
+        QStringLiteral("MS"), QStringLiteral("60000"));
     parser.addOption(listenOption);
     parser.addOption(maxOption);
     parser.addOption(requestOption);
+    parser.addOption(idleOption);
     parser.process(app);
 
     QTextStream out(stdout);
@@ -143,8 +167,12 @@ int main(int argc, char** argv) {
     limits.maxConnections = parser.value(maxOption).toInt(&ok);
     bool requestOk = false;
     limits.requestMs = parser.value(requestOption).toInt(&requestOk);
-    if (!ok || limits.maxConnections < 1 || !requestOk || limits.requestMs < 1) {
-        err << "automation-host: --max-connections and --request-timeout take positive numbers"
+    bool idleOk = false;
+    const int idleMs = parser.value(idleOption).toInt(&idleOk);
+    if (!ok || limits.maxConnections < 1 || !requestOk || limits.requestMs < 1 || !idleOk ||
+        idleMs < 0) {
+        err << "automation-host: --max-connections and --request-timeout take positive numbers, "
+               "--exit-idle-time a number from 0"
             << Qt::endl;
         return 2;
     }
@@ -159,12 +187,26 @@ int main(int argc, char** argv) {
         }
         endpoints.append(*endpoint);
     }
-    const bool defaults = endpoints.isEmpty();
+    QList<int> passed;
+    QString passError;
+    if (!passedListeningSockets(&passed, &passError)) {
+        err << "automation-host: " << passError << Qt::endl;
+        return 1;
+    }
+    const bool defaults = endpoints.isEmpty() && passed.isEmpty();
     if (defaults)
         endpoints = {{QHostAddress(QHostAddress::LocalHost), DefaultHostPort},
                      {QHostAddress(QHostAddress::LocalHostIPv6), DefaultHostPort}};
 
     Host host(limits);
+    for (int descriptor : passed) {
+        QString error;
+        if (!host.adopt(descriptor, &error)) {
+            err << "automation-host: cannot take socket " << descriptor << ": " << error
+                << Qt::endl;
+            return 1;
+        }
+    }
     for (const Endpoint& e : endpoints) {
         QString error;
         if (host.listen(e.address, e.port, &error))
@@ -183,5 +225,7 @@ int main(int argc, char** argv) {
                                   : a.toString();
         out << "automation-host listening on " << shown << ':' << server->serverPort() << Qt::endl;
     }
+    if (!passed.isEmpty())
+        exitWhenIdle(&host, passed, idleMs);
     return QCoreApplication::exec();
 }

@@ -78,4 +78,38 @@ inline void drawGear(QPainter& p, QPointF centre, double outer, int teeth, doubl
     p.drawEllipse(centre, outer * 0.18, outer * 0.18);
 }
 
+struct Wheel {
+    QPointF centre;
+    int teeth;
+    double phase;
+};
+
+// Teeth of the same size on every wheel: the outer radius grows with the
+// number of teeth.
+inline double outerRadius(int teeth) {
+    return teeth * 1.79;
+}
+
+inline double pitchRadius(int teeth) {
+    return outerRadius(teeth) * 0.89;
+}
+
+// The wheel of the given teeth that meshes with `driver`, set at `angle`
+// (radians) from it: a tooth of one wheel lies in a gap of the other.
+inline Wheel meshWith(const Wheel& driver, int teeth, double angle) {
+    const double distance = pitchRadius(driver.teeth) + pitchRadius(teeth);
+    const QPointF centre =
+        driver.centre + QPointF(distance * std::cos(angle), distance * std::sin(angle));
+    // Where the contact line meets the driver, as a fraction of a tooth step
+    // (0.35 is the middle of a tooth, 0.85 the middle of a gap).
+    const double driverStep = 2 * M_PI / driver.teeth;
+    double offset = std::fmod((angle - driver.phase) / driverStep, 1.0);
+    if (offset < 0)
+        offset += 1.0;
+    // Seen from the other wheel the same point is mirrored about the line.
+    const double mirrored = std::fmod(1.2 - offset + 1.0, 1.0);
+    const double step = 2 * M_PI / teeth;
+    return {centre, teeth, angle + M_PI - mirrored * step};
+}
+
 }  // namespace art

@@ -9,43 +9,9 @@
 
 namespace {
 
-struct Wheel {
-    QPointF centre;
-    int teeth;
-    double phase;
-};
-
-// Teeth of the same size on every wheel: the outer radius grows with the
-// number of teeth.
-double outerRadius(int teeth) {
-    return teeth * 1.79;
-}
-
-double pitchRadius(int teeth) {
-    return outerRadius(teeth) * 0.89;
-}
-
-// The wheel of the given teeth that meshes with `driver`, set at `angle`
-// (radians) from it: a tooth of one wheel lies in a gap of the other.
-Wheel meshWith(const Wheel& driver, int teeth, double angle) {
-    const double distance = pitchRadius(driver.teeth) + pitchRadius(teeth);
-    const QPointF centre =
-        driver.centre + QPointF(distance * std::cos(angle), distance * std::sin(angle));
-    // Where the contact line meets the driver, as a fraction of a tooth step
-    // (0.35 is the middle of a tooth, 0.85 the middle of a gap).
-    const double driverStep = 2 * M_PI / driver.teeth;
-    double offset = std::fmod((angle - driver.phase) / driverStep, 1.0);
-    if (offset < 0)
-        offset += 1.0;
-    // Seen from the other wheel the same point is mirrored about the line.
-    const double mirrored = std::fmod(1.2 - offset + 1.0, 1.0);
-    const double step = 2 * M_PI / teeth;
-    return {centre, teeth, angle + M_PI - mirrored * step};
-}
-
-void draw(QPainter& p, const Wheel& wheel, art::Colour face, art::Colour rim) {
-    art::drawGear(p, wheel.centre, outerRadius(wheel.teeth), wheel.teeth, wheel.phase, face, rim,
-                  art::Grey);
+void draw(QPainter& p, const art::Wheel& wheel, art::Colour face, art::Colour rim) {
+    art::drawGear(p, wheel.centre, art::outerRadius(wheel.teeth), wheel.teeth, wheel.phase, face,
+                  rim, art::Grey);
 }
 
 // The classic palette first, then a colour cube and a grey ramp: 256 colours.
@@ -74,11 +40,11 @@ int main(int argc, char** argv) {
     p.setRenderHint(QPainter::Antialiasing, false);
     // A train of wheels from the top down, kept within the left 126 pixels
     // that the picture box shows; the last wheel runs off the bottom edge.
-    const Wheel red{{46, 48}, 20, 0.0};
-    const Wheel green = meshWith(red, 12, M_PI / 6);
-    const Wheel olive = meshWith(green, 16, M_PI * 0.62);
-    const Wheel purple = meshWith(olive, 10, M_PI * 0.83);
-    const Wheel teal = meshWith(purple, 18, M_PI * 0.44);
+    const art::Wheel red{{46, 48}, 20, 0.0};
+    const art::Wheel green = art::meshWith(red, 12, M_PI / 6);
+    const art::Wheel olive = art::meshWith(green, 16, M_PI * 0.62);
+    const art::Wheel purple = art::meshWith(olive, 10, M_PI * 0.83);
+    const art::Wheel teal = art::meshWith(purple, 18, M_PI * 0.44);
     draw(p, red, art::Red, art::Maroon);
     draw(p, green, art::Green, art::Black);
     draw(p, olive, art::Olive, art::Black);

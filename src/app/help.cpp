@@ -1,6 +1,10 @@
 #include "help.h"
 
+#include "app/installation.h"
+
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace app {
@@ -37,6 +41,15 @@ QString helpFileIn(const QString& programDir) {
     while (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))
         dir.chop(1);
     return dir + QStringLiteral("/TALVO.HLP");
+}
+
+QString locateHelpFile(const QString& programDir) {
+    const QString beside = helpFileIn(programDir);
+    if (QFileInfo(beside).isFile())
+        return beside;
+    const QString installed = helpFileIn(
+        QDir::cleanPath(QDir(programDir).filePath(QLatin1String(kDataDirFromProgramDir))));
+    return QFileInfo(installed).isFile() ? installed : beside;
 }
 
 QMap<int, HelpTopic> parseHelp(const QString& text) {

@@ -3,7 +3,8 @@
 #include <QMap>
 #include <QString>
 
-// The application help file, TALVO.HLP beside the executable. Its format is
+// The application help file, TALVO.HLP beside the executable or in the data
+// folder of an installation. Its format is
 // plain UTF-8 text: lines starting with ';' before the first topic are comments;
 // a line "@<number> <title>" starts a topic, whose body runs to the next such
 // line. Blank lines separate paragraphs.
@@ -19,6 +20,11 @@ void setHelpFile(const QString& path);
 
 // The help file for the executable in directory programDir.
 QString helpFileIn(const QString& programDir);
+
+// The help file start-up uses for the executable in programDir: the one beside
+// it (a build tree) when there is one, else the one in the installation's data
+// folder (share/corvane beside bin), else the path beside it all the same.
+QString locateHelpFile(const QString& programDir);
 
 // Parses help text; malformed lines before the first topic are ignored.
 QMap<int, HelpTopic> parseHelp(const QString& text);

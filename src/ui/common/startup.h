@@ -4,8 +4,8 @@ class QWidget;
 
 namespace common {
 
-// Start-up after the application object exists: the help file beside the
-// executable, message boxes as windows, and the main window shown. Returns
+// Start-up after the application object exists: the help file (beside the
+// executable or installed), message boxes as windows, and the main window shown. Returns
 // the main window, which deletes itself when closed.
 QWidget* StartCorvane();
 

@@ -1,0 +1,72 @@
+# bash completion for automationctl                        -*- shell-script -*-
+
+# What each command takes: its arguments (NAME is a class name, PATH a file)
+# and its options, a value-taking one marked with a trailing '='. A new
+# command needs one line here.
+declare -gA _automationctl_commands=(
+    [list]="|"
+    [show]="NAME|"
+    [register]="NAME PATH|--class-id="
+    [unregister]="NAME|"
+    [get]="NAME|"
+    [set]="NAME|--local --remote --machine= --protocol= --level= --class-id="
+    [create]="NAME|--timeout="
+)
+
+_automationctl_values() {
+    local IFS=$' \t\n'
+    case $1 in
+        --protocol)
+            compgen -W 'ncacn_ip_tcp ncacn_spx ncacn_np ncacn_nb_nb ncacn_nb_tcp
+                        ncacn_nb_ipx ncadg_ipx ncadg_ip_udp' -- "$2" ;;
+        --level) compgen -W '0 1 2 3 4 5 6' -- "$2" ;;
+        --machine) compgen -A hostname -- "$2" ;;
+    esac
+}
+
+_automationctl() {
+    local cur=${COMP_WORDS[COMP_CWORD]} IFS=$'\n'
+    COMPREPLY=()
+    if ((COMP_CWORD == 1)); then
+        COMPREPLY=($(compgen -W "${!_automationctl_commands[*]}"$'\n--help' -- "$cur"))
+        return
+    fi
+    local command=${COMP_WORDS[1]}
+    [[ -v _automationctl_commands[$command] ]] || return
+    local spec=${_automationctl_commands[$command]}
+    local -a arguments options
+    IFS=' ' read -ra arguments <<<"${spec%%|*}"
+    IFS=' ' read -ra options <<<"${spec#*|}"
+
+    # The word before the cursor may be an option waiting for its value.
+    local prev=${COMP_WORDS[COMP_CWORD - 1]} option
+    for option in "${options[@]}"; do
+        if [[ $option == *= && $prev == "${option%=}" ]]; then
+            COMPREPLY=($(_automationctl_values "$prev" "$cur"))
+            return
+        fi
+    done
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "${options[*]%=}"$'\n--help' -- "$cur"))
+        return
+    fi
+
+    # Which argument the cursor is on: the words before it that are neither
+    # options nor option values.
+    local i position=0 valued=" "
+    for option in "${options[@]}"; do
+        [[ $option == *= ]] && valued+="${option%=} "
+    done
+    for ((i = 2; i < COMP_CWORD; i++)); do
+        if [[ ${COMP_WORDS[i]} != -* ]]; then
+            ((position++))
+        elif [[ $valued == *" ${COMP_WORDS[i]} "* ]]; then
+            ((i++))
+        fi
+    done
+    case ${arguments[position]} in
+        NAME) COMPREPLY=($(compgen -W "$(automationctl list 2>/dev/null | cut -f1)" -- "$cur")) ;;
+        PATH) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- "$cur")) ;;
+    esac
+}
+complete -F _automationctl automationctl
