@@ -98,8 +98,8 @@ void frmServerReg::cmdTest_Click() {
     const QString name = EnteredServer();
     if (name.isEmpty())
         return;
-    // Returns once the outcome is shown; a test window that is open already
-    // keeps its earlier test.
+    // Returns at once, the test running on; a test window that is open
+    // already keeps its earlier test.
     frmTest::Load(name);
 }
 

@@ -28,6 +28,11 @@
 
 namespace {
 
+const QString kSucceeded = QStringLiteral("Object Created Successfully");
+const QString kFailed = QStringLiteral("Could not create object, please check properties");
+// How long a test may take to show its outcome on a busy machine.
+constexpr int kOutcomeMs = 60000;
+
 // Runs action on the modal window named name as soon as it is open. Queue it
 // before the click that opens the window; the click returns after the window
 // has closed.
@@ -196,8 +201,7 @@ void TestCommands::roadOfATypicalRequest() {
     QPointer<frmTest> test = frmTest::instance();
     QVERIFY(test);
     QCOMPARE(control<QLabel>(test, "lblServer")->text(), QStringLiteral("Server.Application"));
-    QCOMPARE(control<QLabel>(test, "lblStatus")->text(),
-             QStringLiteral("Object Created Successfully"));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(test, "lblStatus")->text(), kSucceeded, kOutcomeMs);
     QVERIFY(control<QPushButton>(test, "cmdOK")->isEnabled());
     QTest::mouseClick(control<QPushButton>(test, "cmdOK"), Qt::LeftButton);
     QTRY_VERIFY(test.isNull());
@@ -222,8 +226,7 @@ void TestCommands::roadOfATypicalRequest() {
     QTest::mouseClick(control<QPushButton>(w, "cmdTest"), Qt::LeftButton);
     test = frmTest::instance();
     QVERIFY(test);
-    QCOMPARE(control<QLabel>(test, "lblStatus")->text(),
-             QStringLiteral("Object Created Successfully"));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(test, "lblStatus")->text(), kSucceeded, kOutcomeMs);
     closeTestWindow();
 
     // Forget the server and the machine, each after Yes.
@@ -353,22 +356,22 @@ void TestCommands::testWhileTestWindowIsOpenRunsNoTest() {
     QPointer<frmTest> test = frmTest::instance();
     QVERIFY(test);
     auto* status = control<QLabel>(test, "lblStatus");
-    QCOMPARE(status->text(), QStringLiteral("Could not create object, please check properties"));
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), kFailed, kOutcomeMs);
 
     registerSampleServer();
     typeServer(QStringLiteral("Server.Application"));
     control<QPushButton>(w, "cmdTest")->click();
     QCOMPARE(frmTest::instance(), test.data());
     QCOMPARE(control<QLabel>(test, "lblServer")->text(), QStringLiteral("Not.Registered"));
-    QCOMPARE(status->text(), QStringLiteral("Could not create object, please check properties"));
+    QCOMPARE(status->text(), kFailed);
     QCOMPARE(m_messages->count(), 0);
 
     // Closed, the next Test runs again.
     closeTestWindow();
     control<QPushButton>(w, "cmdTest")->click();
     QVERIFY(frmTest::instance());
-    QCOMPARE(control<QLabel>(frmTest::instance(), "lblStatus")->text(),
-             QStringLiteral("Object Created Successfully"));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(frmTest::instance(), "lblStatus")->text(), kSucceeded,
+                              kOutcomeMs);
 }
 
 void TestCommands::unreadableRegistrationIsNotCalledUnregistered() {
