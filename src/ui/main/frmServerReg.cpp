@@ -98,9 +98,13 @@ void frmServerReg::cmdTest_Click() {
     const QString name = EnteredServer();
     if (name.isEmpty())
         return;
-    // Returns at once, the test running on; a test window that is open
-    // already keeps its earlier test.
+    // Returns at once, the test running on. A test window that is open
+    // already keeps its earlier test; it comes to the front, where the user
+    // sees it, perhaps from behind other windows.
     frmTest::Load(name);
+    frmTest* test = frmTest::instance();
+    test->raise();
+    test->activateWindow();
 }
 
 void frmServerReg::cmdProp_Click() {

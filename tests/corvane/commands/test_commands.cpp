@@ -358,13 +358,18 @@ void TestCommands::testWhileTestWindowIsOpenRunsNoTest() {
     auto* status = control<QLabel>(test, "lblStatus");
     QTRY_COMPARE_WITH_TIMEOUT(status->text(), kFailed, kOutcomeMs);
 
+    // The main window is the active one again when Test is pressed.
     registerSampleServer();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
     typeServer(QStringLiteral("Server.Application"));
     control<QPushButton>(w, "cmdTest")->click();
     QCOMPARE(frmTest::instance(), test.data());
     QCOMPARE(control<QLabel>(test, "lblServer")->text(), QStringLiteral("Not.Registered"));
     QCOMPARE(status->text(), kFailed);
     QCOMPARE(m_messages->count(), 0);
+    // The open window comes to the front with the focus.
+    QTRY_COMPARE(QApplication::activeWindow(), static_cast<QWidget*>(test.data()));
 
     // Closed, the next Test runs again.
     closeTestWindow();
