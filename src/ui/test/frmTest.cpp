@@ -74,7 +74,11 @@ void frmTest::Factory_Finished(const automation::CreateResult& result) {
     if (result.object)
         result.object->release();
     ui->lblStatus->setText(created ? kSucceeded : kFailed);
-    ui->lblStatus->setToolTip(created ? QString() : result.reason);
+    // The reason names the class as given; a tool tip would take a name that
+    // looks like markup for markup. Escaped, on one line, blanks kept.
+    ui->lblStatus->setToolTip(created ? QString()
+                                      : QStringLiteral("<p style='white-space:pre'>%1</p>")
+                                            .arg(result.reason.toHtmlEscaped()));
     ui->cmdOK->setEnabled(true);
     unsetCursor();
 }

@@ -88,6 +88,7 @@ private Q_SLOTS:
 
     // load step
     void localClassHidesTheRemoteDetails();
+    void classNameShownAsTyped();
     void remoteClassShowsItsSettings();
     void remoteMachineNotRemembered();
     void storedCodesSelectListEntries_data();
@@ -431,6 +432,16 @@ void TestProperties::localClassHidesTheRemoteDetails() {
         QVERIFY(!frame->isVisible());
         QTest::keyClick(check, Qt::Key_Space);
         QVERIFY(frame->isVisible());
+        w->reject();
+    });
+}
+
+void TestProperties::classNameShownAsTyped() {
+    const QString name = QStringLiteral("Server.<b>Application</b> & Co");
+    runDialog({}, name, [&name](frmServerProps* w) {
+        auto* server = control<QLabel>(w, "lblServer");
+        QCOMPARE(server->text(), name);
+        QVERIFY(drawsLiterally(server));
         w->reject();
     });
 }

@@ -74,6 +74,7 @@ private Q_SLOTS:
     void checksOnNext_data();
     void checksOnNext();
     void designPathIsTheFileInTheCurrentDirectory();
+    void pathsInMessagesShownAsTyped();
     void alreadyRegisteredIsRefused();
     void browse();
     void finishRegistersTheServer_data();
@@ -509,6 +510,24 @@ void TestWizard::designPathIsTheFileInTheCurrentDirectory() {
     QTRY_VERIFY(m_window.isNull());
     QTRY_COMPARE_WITH_TIMEOUT(registeredServer(), QFileInfo(server).canonicalFilePath(), 10000);
     QCOMPARE(m_messages->count(), 1);
+}
+
+void TestWizard::pathsInMessagesShownAsTyped() {
+    const QString path = m_dir->filePath(QStringLiteral("<i>gone</i> & <b>lost</b>.exe"));
+    open();
+    typePath(path);
+    const ShownMessageBox box = messageBoxShownBy([this] { clickNext(); }, QMessageBox::Ok);
+    QCOMPARE(box.text, path + " was not found");
+    QVERIFY(box.literal);
+    QVERIFY(!onSummaryPage());
+
+    // The summary page shows the path as typed too.
+    writeFile(path);
+    clickNext();
+    QVERIFY(onSummaryPage());
+    auto* name = control<QLabel>(m_window, "lblServerName");
+    QCOMPARE(name->text(), path);
+    QVERIFY(drawsLiterally(name));
 }
 
 void TestWizard::alreadyRegisteredIsRefused() {
