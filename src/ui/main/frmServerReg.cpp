@@ -117,11 +117,9 @@ void frmServerReg::cmdProp_Click() {
     if (!current) {
         // A registration that cannot be read is not the same as none.
         const QString reason = component.lastError();
-        app::MsgBox(
-            reason.isEmpty()
-                ? QStringLiteral("Server has not been registered")
-                : QStringLiteral("The class registration could not be read: %1").arg(reason),
-            app::kOkExclamation, app::kShortTitle);
+        app::MsgBox(reason.isEmpty() ? QStringLiteral("Server has not been registered")
+                                     : registration::UnreadableRegistrationMessage(reason),
+                    app::kOkExclamation, app::kShortTitle);
         return;
     }
 

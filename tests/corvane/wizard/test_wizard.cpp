@@ -18,9 +18,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 
+#include <unistd.h>
 #include <cmath>
 
 namespace {
@@ -76,6 +78,7 @@ private Q_SLOTS:
     void designPathIsTheFileInTheCurrentDirectory();
     void pathsInMessagesShownAsTyped();
     void alreadyRegisteredIsRefused();
+    void unreadableRegistrationIsReported();
     void browse();
     void finishRegistersTheServer_data();
     void finishRegistersTheServer();
@@ -531,25 +534,70 @@ void TestWizard::pathsInMessagesShownAsTyped() {
 }
 
 void TestWizard::alreadyRegisteredIsRefused() {
-    const QString server = m_dir->filePath(QStringLiteral("Other.exe"));
-    writeFile(server);
-    QVERIFY(automation::registerClass(kClass, QString(), server));
-    frmServerWizard* w = open();
-    typePath(server);
-    clickNext();
-    QCOMPARE(m_messages->count(), 1);
-    QCOMPARE(m_messages->last().text, kRegistered);
-    QCOMPARE(m_messages->last().flags, 48);
-    QCOMPARE(m_messages->last().title, app::kAppTitle);
-    QVERIFY(!onSummaryPage());
-    // The class box stays hidden; the focus is on the path box.
-    QVERIFY(!control(w, "txtClass")->isVisible());
-    QVERIFY(control(w, "txtServer")->hasFocus());
+    // Two copies of the sample server; the first registers its class.
+    const QString first = m_dir->filePath(QStringLiteral("First.exe"));
+    const QString second = m_dir->filePath(QStringLiteral("Second.exe"));
+    copyServer(first);
+    copyServer(second);
+    QProcess registering;
+    registering.start(first);
+    QVERIFY(registering.waitForFinished(30000));
+    QCOMPARE(registering.exitCode(), 0);
+    QCOMPARE(registeredServer(), QFileInfo(first).canonicalFilePath());
 
+    // The copy no class names is new, although it serves the same class.
+    frmServerWizard* w = open();
+    typePath(second);
+    clickNext();
+    QCOMPARE(m_messages->count(), 0);
+    QVERIFY(onSummaryPage());
+    QTest::mouseClick(control<QPushButton>(w, "cmdBack"), Qt::LeftButton);
+
+    // The registered file is refused by any path that leads to it.
+    const QString symlink = m_dir->filePath(QStringLiteral("links/Linked.exe"));
+    QVERIFY(QDir().mkpath(QFileInfo(symlink).path()));
+    QVERIFY(QFile::link(first, symlink));
+    const QString hardLink = m_dir->filePath(QStringLiteral("links/Hard.exe"));
+    QCOMPARE(::link(QFile::encodeName(first).constData(), QFile::encodeName(hardLink).constData()),
+             0);
+    QVERIFY(QDir::setCurrent(m_dir->filePath(QStringLiteral("links"))));
+    for (const QString& path : {first, symlink, hardLink, QStringLiteral("../First.exe")}) {
+        m_messages->clear();
+        typePath(path);
+        clickNext();
+        QCOMPARE(m_messages->count(), 1);
+        QCOMPARE(m_messages->last().text, kRegistered);
+        QCOMPARE(m_messages->last().flags, 48);
+        QCOMPARE(m_messages->last().title, app::kAppTitle);
+        QVERIFY2(!onSummaryPage(), qPrintable(path));
+        // The class box stays hidden; the focus is on the path box.
+        QVERIFY(!control(w, "txtClass")->isVisible());
+        QVERIFY(control(w, "txtServer")->hasFocus());
+    }
+
+    // Once no class names it, the same file is accepted.
     QVERIFY(automation::unregisterClass(kClass));
     clickNext();
     QCOMPARE(m_messages->count(), 1);
     QVERIFY(onSummaryPage());
+}
+
+void TestWizard::unreadableRegistrationIsReported() {
+    const QString store = automation::ClassStore::defaultPath();
+    writeFile(store, QByteArray("not a database at all\n").repeated(100));
+    const QString server = m_dir->filePath(QStringLiteral("Server.exe"));
+    copyServer(server);
+    open();
+    typePath(server);
+    clickNext();
+    // Not taken for "not registered": the user learns why nothing can go on.
+    QCOMPARE(m_messages->count(), 1);
+    QVERIFY2(m_messages->last().text.startsWith(
+                 QStringLiteral("The class registration could not be read: ")),
+             qPrintable(m_messages->last().text));
+    QVERIFY(m_messages->last().text.contains(store));
+    QCOMPARE(m_messages->last().flags, 48);
+    QVERIFY(!onSummaryPage());
 }
 
 void TestWizard::browse() {
