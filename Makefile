@@ -1,5 +1,6 @@
 # make run   - install what is missing, build, start Corvane
 # make test  - install what is missing, build, run every test headless
+# make test-repeat - the same, the whole suite 20 times, stopping at the first failure
 # make bench - install what is missing, build (optimised), run the benchmarks
 SHELL := /bin/bash
 BUILD_DIR ?= build
@@ -12,7 +13,7 @@ PACKAGES := cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
             libgl-dev fonts-liberation xvfb xauth
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test test-repeat bench clean
 
 all: build
 
@@ -38,6 +39,10 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# A test that fails only now and then shows here.
+test-repeat: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --repeat until-fail:20 -j2
 
 bench: build
 	cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)
