@@ -1,9 +1,10 @@
-# make run       - install what is missing, build, start Corvane
-# make test      - install what is missing, build, run every test headless
-# make bench     - install what is missing, build (optimised), run the benchmarks
-# make install   - build, then install under PREFIX (default /usr/local; DESTDIR= stages)
-# make uninstall - remove what `make install` put there
-# make package   - build the Debian package corvane_<version>_<arch>.deb
+# make run         - install what is missing, build, start Corvane
+# make test        - install what is missing, build, run every test headless
+# make test-repeat - the same, the whole suite 20 times, stopping at the first failure
+# make bench       - install what is missing, build (optimised), run the benchmarks
+# make install     - build, then install under PREFIX (default /usr/local; DESTDIR= stages)
+# make uninstall   - remove what `make install` put there
+# make package     - build the Debian package corvane_<version>_<arch>.deb
 SHELL := /bin/bash
 BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -21,7 +22,7 @@ PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools libqt6sql6-sq
 PACKAGE_TOOLS := dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test bench install uninstall package clean
+.PHONY: all deps configure build run test test-repeat bench install uninstall package clean
 
 all: build
 
@@ -52,6 +53,10 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# A test that fails only now and then shows here.
+test-repeat: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --repeat until-fail:20 -j2
 
 bench: build
 	cmake --build $(BUILD_DIR) --target benchmarks -j $(JOBS)

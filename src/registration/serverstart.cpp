@@ -1,12 +1,28 @@
 #include "serverstart.h"
 
+#include <automation/classstore.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
+#include <sys/stat.h>
+#include <optional>
+#include <utility>
+
 namespace registration {
 
 namespace {
+
+// A file as the system knows it, whatever the path that leads to it.
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+std::optional<FileIdentity> identity(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileIdentity{st.st_dev, st.st_ino};
+}
 
 QString failureReason(const QFileInfo& file, const QProcess& process) {
     if (!file.exists())
@@ -34,6 +50,26 @@ bool StartServer(const QString& path, QString* reason) {
     if (reason)
         *reason = failureReason(QFileInfo(program), process);
     return false;
+}
+
+ServerRegistration FindServerRegistration(const QString& path, QString* reason) {
+    automation::ClassStore store;
+    QList<automation::ClassRecord> classes;
+    if (!store.list(&classes)) {
+        if (reason)
+            *reason = store.errorString();
+        return ServerRegistration::Unreadable;
+    }
+    const std::optional<FileIdentity> chosen = identity(path);
+    if (!chosen)
+        return ServerRegistration::NotRegistered;
+    // A server records the path it was started from; the user may name the
+    // same file through a link or another path.
+    for (const automation::ClassRecord& record : std::as_const(classes)) {
+        if (identity(record.server) == chosen)
+            return ServerRegistration::Registered;
+    }
+    return ServerRegistration::NotRegistered;
 }
 
 }  // namespace registration

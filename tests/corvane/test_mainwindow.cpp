@@ -37,6 +37,7 @@ private Q_SLOTS:
     void removeServerAsksAndForgets();
     void removeServerAnsweredNoChangesNothing();
     void removeServerOfUnlistedName();
+    void removeQuestionsShowNamesAsTyped();
     void machinesPageListsAndRemoves();
     void removeMachineRecordedWithBlanks();
     void removeMachineWithoutSelectionDoesNothing();
@@ -345,6 +346,28 @@ void TestMainWindow::removeServerOfUnlistedName() {
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove Nowhere.App?"));
     QCOMPARE(combo->count(), 2);
     QCOMPARE(settings::Servers().size(), 2);
+}
+
+void TestMainWindow::removeQuestionsShowNamesAsTyped() {
+    const QString server = QStringLiteral("Remove <b>my</b>host & Co");
+    const QString machine = QStringLiteral("<i>far</i>.host");
+    settings::AddServer(server);
+    settings::AddMachine(machine);
+    frmServerReg* w = open(0);
+    clickEntry(control<common::SimpleCombo>(w, "cboServers")->listWidget(), 0);
+    ShownMessageBox box = messageBoxShownBy(
+        [w] { control<QPushButton>(w, "cmdRemServer")->click(); }, QMessageBox::No);
+    QCOMPARE(box.text, "Remove " + server + "?");
+    QVERIFY(box.literal);
+
+    control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
+    clickEntry(control<QListWidget>(w, "lstMachines"), 0);
+    box = messageBoxShownBy([w] { control<QPushButton>(w, "cmdRemMachine")->click(); },
+                            QMessageBox::No);
+    QCOMPARE(box.text, "Remove " + machine + "?");
+    QVERIFY(box.literal);
+    QCOMPARE(settings::Servers(), QStringList{server});
+    QCOMPARE(settings::Machines(), QStringList{machine});
 }
 
 void TestMainWindow::machinesPageListsAndRemoves() {

@@ -1,11 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QList>
 #include <QTemporaryDir>
 #include <QtGlobal>
 
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <csignal>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -13,7 +19,8 @@
 // Points XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at fresh private
 // directories for the lifetime of the object, so that a test never touches the
 // user's files or those of another test. The previous values come back when it
-// goes out of scope.
+// goes out of scope, and the processes started under it (servers started for
+// activation) are stopped, so that none is left to the next case.
 class ScopedXdgEnvironment {
 public:
     ScopedXdgEnvironment() {
@@ -25,6 +32,7 @@ public:
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     ~ScopedXdgEnvironment() {
+        stopProcesses();
         for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
             if (it->second)
                 qputenv(it->first.constData(), it->second.value());
@@ -39,7 +47,44 @@ public:
     QString dataHome() const { return m_dir.path() + "/data"; }
     QString runtimeDir() const { return m_dir.path() + "/runtime"; }
 
+    // The running processes that were started under this environment, known
+    // by the XDG_RUNTIME_DIR they were given; this process is not one of them.
+    QList<qint64> processes() const {
+        const QByteArray mine = "XDG_RUNTIME_DIR=" + QFile::encodeName(runtimeDir());
+        QList<qint64> found;
+        const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+        for (const QString& entry : entries) {
+            bool number = false;
+            const qint64 pid = entry.toLongLong(&number);
+            if (!number || pid == QCoreApplication::applicationPid())
+                continue;
+            // A process that has ended shows an empty environment.
+            QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
+            if (environment.open(QIODevice::ReadOnly) &&
+                environment.readAll().split('\0').contains(mine))
+                found.append(pid);
+        }
+        return found;
+    }
+
 private:
+    // Kills the processes started under this environment and waits until
+    // each has ended.
+    void stopProcesses() const {
+        for (const qint64 pid : processes()) {
+            const int handle = int(::syscall(SYS_pidfd_open, pid_t(pid), 0));
+            if (handle < 0)
+                continue;
+            // Through the handle: the signal cannot reach a process that took
+            // over the number meanwhile.
+            if (::syscall(SYS_pidfd_send_signal, handle, SIGKILL, nullptr, 0) == 0) {
+                pollfd ended{handle, POLLIN, 0};
+                ::poll(&ended, 1, 10000);
+            }
+            ::close(handle);
+        }
+    }
+
     void set(const char* name, const QString& path) {
         QDir().mkpath(path);
         m_saved.emplace_back(QByteArray(name), qEnvironmentVariableIsSet(name)

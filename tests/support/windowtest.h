@@ -1,13 +1,24 @@
 #pragma once
 
-// Finding and measuring the controls of a window in tests.
+// Finding, measuring and reading the controls of a window in tests.
 
+#include "app/messages.h"
+#include "ui/common/windows.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRect>
 #include <QTest>
+#include <QTextDocument>
+#include <QTimer>
 #include <QWidget>
 
 #include <cmath>
+#include <functional>
 
 // The control with that object name; ends the test run when there is none,
 // since every later check would be meaningless.
@@ -34,4 +45,61 @@ inline QRect rectIn(QWidget* container, QWidget* widget) {
 inline void clickEntry(QListWidget* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(row)).center());
+}
+
+// Whether the label draws its text exactly as it would with markup switched
+// off: a name such as "my <b>host</b>" shows its tags, not bold type.
+inline bool drawsLiterally(QLabel* label) {
+    const QImage shown = label->grab().toImage();
+    const Qt::TextFormat format = label->textFormat();
+    label->setTextFormat(Qt::PlainText);
+    const QImage plain = label->grab().toImage();
+    label->setTextFormat(format);
+    return shown == plain;
+}
+
+// The text a tool tip shows: Qt takes a tip that looks like markup for markup.
+inline QString toolTipAsShown(const QString& tip) {
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    QTextDocument document;
+    document.setHtml(tip);
+    return document.toPlainText();
+}
+
+// A message box as the user saw it.
+struct ShownMessageBox {
+    QString text;
+    bool literal = false;  // its text drawn as typed
+};
+
+// Runs action with message boxes shown for real and reads the box it opens,
+// which is then answered with the given button. The presenter in place
+// before (a test's recorder) comes back afterwards.
+inline ShownMessageBox messageBoxShownBy(const std::function<void()>& action,
+                                         QMessageBox::StandardButton answer) {
+    const app::MessagePresenter previous = app::setMessagePresenter(nullptr);
+    common::installMessageBoxes();
+    ShownMessageBox shown;
+    {
+        // Dropped with the action done, so that a box that never opened
+        // leaves nothing behind to click a later one.
+        QObject whileOpen;
+        QTimer::singleShot(0, &whileOpen, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+                shown.text = label->text();
+                shown.literal = drawsLiterally(label);
+            }
+            if (QAbstractButton* button = box->button(answer))
+                button->click();
+            else
+                box->reject();
+        });
+        action();
+    }
+    app::setMessagePresenter(previous);
+    return shown;
 }

@@ -160,6 +160,8 @@ void installMessageBoxes() {
     app::setMessagePresenter([](const app::ShownMessage& message) {
         QMessageBox box(QApplication::activeWindow());
         box.setWindowTitle(message.title);
+        // Names and paths in a message are the user's: never taken for markup.
+        box.setTextFormat(Qt::PlainText);
         box.setText(message.text);
         switch (message.flags) {
             case app::kYesNoQuestion:

@@ -98,9 +98,13 @@ void frmServerReg::cmdTest_Click() {
     const QString name = EnteredServer();
     if (name.isEmpty())
         return;
-    // Returns once the outcome is shown; a test window that is open already
-    // keeps its earlier test.
+    // Returns at once, the test running on. A test window that is open
+    // already keeps its earlier test; it comes to the front, where the user
+    // sees it, perhaps from behind other windows.
     frmTest::Load(name);
+    frmTest* test = frmTest::instance();
+    test->raise();
+    test->activateWindow();
 }
 
 void frmServerReg::cmdProp_Click() {
@@ -113,11 +117,9 @@ void frmServerReg::cmdProp_Click() {
     if (!current) {
         // A registration that cannot be read is not the same as none.
         const QString reason = component.lastError();
-        app::MsgBox(
-            reason.isEmpty()
-                ? QStringLiteral("Server has not been registered")
-                : QStringLiteral("The class registration could not be read: %1").arg(reason),
-            app::kOkExclamation, app::kShortTitle);
+        app::MsgBox(reason.isEmpty() ? QStringLiteral("Server has not been registered")
+                                     : registration::UnreadableRegistrationMessage(reason),
+                    app::kOkExclamation, app::kShortTitle);
         return;
     }
 

@@ -4,10 +4,7 @@
 
 #include "ui/common/windows.h"
 
-#include <automation/objectfactory.h>
-
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QPointer>
@@ -19,38 +16,6 @@ const QString kSucceeded = QStringLiteral("Object Created Successfully");
 const QString kFailed = QStringLiteral("Could not create object, please check properties");
 
 QPointer<frmTest> current;
-
-// The test waits in an event loop of its own, inside the handler that asked
-// for it. A window closed meanwhile (the main window, or this one) would be
-// destroyed by that inner loop while the handler is still running on it, so
-// its deletion is held back until the wait is over.
-class WindowDeletionHold : public QObject {
-public:
-    WindowDeletionHold() { QCoreApplication::instance()->installEventFilter(this); }
-    ~WindowDeletionHold() override {
-        QCoreApplication::instance()->removeEventFilter(this);
-        for (const QPointer<QObject>& window : std::as_const(m_held)) {
-            if (window)
-                window->deleteLater();
-        }
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::DeferredDelete || !watched->isWidgetType())
-            return false;
-        // Only real windows: tool tips and pop-ups come and go as usual.
-        const Qt::WindowType type = static_cast<QWidget*>(watched)->windowType();
-        if (type != Qt::Window && type != Qt::Dialog)
-            return false;
-        if (!m_held.contains(watched))
-            m_held.append(watched);
-        return true;
-    }
-
-private:
-    QList<QPointer<QObject>> m_held;
-};
 
 }  // namespace
 
@@ -66,6 +31,7 @@ frmTest::frmTest() : QDialog(nullptr), ui(new Ui::frmTest) {
     setWindowIcon(icon);
 
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmTest::cmdOK_Click);
+    connect(&m_factory, &automation::ObjectFactory::finished, this, &frmTest::Factory_Finished);
 }
 
 frmTest::~frmTest() = default;
@@ -93,35 +59,26 @@ void frmTest::Form_Load() {
     RunTest();
 }
 
-// The creation runs through the event loop, so this window and the main
-// window keep painting while the platform answers; the automation layer's
+// The creation runs through the event loop and its outcome arrives as a
+// signal: every window keeps working meanwhile, and the outcome shows the
+// moment it arrives, whatever dialog is open then. The automation layer's
 // time-outs bound the wait.
 void frmTest::RunTest() {
     setCursor(Qt::WaitCursor);
-    bool created = false;
-    QString reason;
-    {
-        const WindowDeletionHold hold;
-        automation::ObjectFactory factory;
-        QEventLoop wait;
-        connect(&factory, &automation::ObjectFactory::finished, &wait,
-                [&](const automation::CreateResult& result) {
-                    created = result.ok();
-                    reason = result.reason;
-                    // Only whether the object could be made matters.
-                    if (result.object)
-                        result.object->release();
-                    wait.quit();
-                });
-        factory.create(Server);
-        m_wait = &wait;
-        wait.exec();
-        m_wait = nullptr;
-        // Leaving the block cancels a creation still pending because the
-        // window was closed; an object that arrives later is released.
-    }
+    m_factory.create(Server);
+}
+
+void frmTest::Factory_Finished(const automation::CreateResult& result) {
+    const bool created = result.ok();
+    // Only whether the object could be made matters.
+    if (result.object)
+        result.object->release();
     ui->lblStatus->setText(created ? kSucceeded : kFailed);
-    ui->lblStatus->setToolTip(created ? QString() : reason);
+    // The reason names the class as given; a tool tip would take a name that
+    // looks like markup for markup. Escaped, on one line, blanks kept.
+    ui->lblStatus->setToolTip(created ? QString()
+                                      : QStringLiteral("<p style='white-space:pre'>%1</p>")
+                                            .arg(result.reason.toHtmlEscaped()));
     ui->cmdOK->setEnabled(true);
     unsetCursor();
 }
@@ -130,12 +87,14 @@ void frmTest::cmdOK_Click() {
     close();
 }
 
-// Closing while the test runs abandons the test.
+// Closing while the test runs abandons the test: its connection closes, and
+// an object that arrives later is released.
 void frmTest::closeEvent(QCloseEvent* event) {
-    if (m_wait)
-        m_wait->quit();
     QDialog::closeEvent(event);
-    if (event->isAccepted() && current == this)
+    if (!event->isAccepted())
+        return;
+    m_factory.cancel();
+    if (current == this)
         current = nullptr;
 }
 

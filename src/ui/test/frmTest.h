@@ -1,11 +1,11 @@
 #pragma once
 
+#include <automation/objectfactory.h>
+
 #include <QDialog>
 #include <QString>
 
 #include <memory>
-
-class QEventLoop;
 
 namespace Ui {
 class frmTest;
@@ -22,8 +22,8 @@ public:
     // The class to test, used exactly as given.
     QString Server;
 
-    // Without a test window: creates one for the class and runs the test,
-    // returning once the outcome shows (or the window was closed). With one
+    // Without a test window: creates one for the class, shows it and starts
+    // the test, returning at once; the outcome shows when it arrives. With one
     // open: only sets its Server; no new test runs.
     static void Load(const QString& server);
 
@@ -36,6 +36,7 @@ protected:
 
 private Q_SLOTS:
     void cmdOK_Click();
+    void Factory_Finished(const automation::CreateResult& result);
 
 private:
     frmTest();
@@ -43,5 +44,7 @@ private:
     void RunTest();
 
     std::unique_ptr<Ui::frmTest> ui;
-    QEventLoop* m_wait = nullptr;  // set while the test waits for the outcome
+    // Declared after ui: a creation still pending when the window goes is
+    // cancelled while the controls still exist.
+    automation::ObjectFactory m_factory;
 };

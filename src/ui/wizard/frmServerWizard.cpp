@@ -135,11 +135,18 @@ bool frmServerWizard::ValidatePage(qint16& page) {
     if (!app::FileExists(path))
         return Refuse(path.trimmed() + QStringLiteral(" was not found"));
 
-    const QString className = ui->txtClass->text();
-    if (!className.trimmed().isEmpty() &&
-        registration::component().GetRemoteActivation(className).has_value())
-        return Refuse(
-            QStringLiteral("Server is already registered, use properties to change settings"));
+    // The executable chosen, not the hidden class box (which always names
+    // the same class), decides: a server that no class names is new.
+    QString reason;
+    switch (registration::FindServerRegistration(path, &reason)) {
+        case registration::ServerRegistration::Registered:
+            return Refuse(
+                QStringLiteral("Server is already registered, use properties to change settings"));
+        case registration::ServerRegistration::Unreadable:
+            return Refuse(registration::UnreadableRegistrationMessage(reason));
+        case registration::ServerRegistration::NotRegistered:
+            break;
+    }
     return true;
 }
 

@@ -75,7 +75,7 @@ void TestServerStart::startsThePathAsGiven() {
     QString reason = QStringLiteral("untouched");
     QVERIFY(registration::StartServer(relative ? program : m_dir->filePath(program), &reason));
     QCOMPARE(reason, QStringLiteral("untouched"));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
 }
 
 void TestServerStart::relativeNameIsTheFileInTheCurrentDirectory() {
@@ -86,7 +86,7 @@ void TestServerStart::relativeNameIsTheFileInTheCurrentDirectory() {
     qputenv("PATH", QFile::encodeName(m_dir->filePath(QStringLiteral("bin"))) + ':' + m_path);
     QVERIFY(QDir::setCurrent(m_dir->filePath(QStringLiteral("cwd"))));
     QVERIFY(registration::StartServer(QStringLiteral("Server.exe")));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(here), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(here), 30000);
     QVERIFY(!QFile::exists(onPath));
 }
 
