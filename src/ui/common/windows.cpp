@@ -5,7 +5,9 @@
 #include "app/placement.h"
 #include "settings/options.h"
 #include "settings/store.h"
+#include "ui/common/simplecombo.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -15,6 +17,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QWhatsThis>
 
 #include <cmath>
@@ -66,6 +70,15 @@ QString helpHtml(int number) {
     for (const QString& paragraph : topic.body.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts))
         html += QStringLiteral("<p>%1</p>").arg(paragraph.trimmed().toHtmlEscaped());
     return html;
+}
+
+// The topic's text without its title, as a screen reader reads it.
+QString helpText(int number) {
+    QStringList paragraphs;
+    for (const QString& paragraph :
+         app::helpTopic(number).body.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts))
+        paragraphs << paragraph.simplified();
+    return paragraphs.join(QLatin1Char('\n'));
 }
 
 }  // namespace
@@ -125,6 +138,7 @@ void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons, const QStr
         window->setWindowIcon(QIcon(icon));
     window->setFixedSize(window->size());
     setLayoutFont(window, QStringLiteral("Arial"), 8.25);
+    nameInnerParts(window);
 }
 
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {
@@ -138,8 +152,12 @@ void installContextHelp(QWidget* window) {
     const QList<QWidget*> controls = window->findChildren<QWidget*>();
     for (QWidget* control : controls) {
         const QVariant topic = control->property("helpTopic");
-        if (topic.isValid())
-            control->setWhatsThis(helpHtml(topic.toInt()));
+        if (!topic.isValid())
+            continue;
+        control->setWhatsThis(helpHtml(topic.toInt()));
+        control->setAccessibleDescription(helpText(topic.toInt()));
+        if (QWidget* edit = control->focusProxy())
+            edit->setAccessibleDescription(control->accessibleDescription());
     }
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), window);
     QObject::connect(f1, &QShortcut::activated, window, [window] {
@@ -154,6 +172,29 @@ void installContextHelp(QWidget* window) {
     QAction* whatsThis = QWhatsThis::createAction(window);
     whatsThis->setShortcutContext(Qt::WindowShortcut);
     window->addAction(whatsThis);
+}
+
+void nameInnerParts(QWidget* window) {
+    const QList<QWidget*> controls = window->findChildren<QWidget*>();
+    for (QWidget* control : controls) {
+        QWidget* edit = nullptr;
+        QWidget* list = nullptr;
+        if (auto* simple = qobject_cast<SimpleCombo*>(control)) {
+            edit = simple->lineEdit();
+            list = simple->listWidget();
+        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+            edit = combo->lineEdit();
+            list = combo->view();
+        } else if (auto* tabs = qobject_cast<QTabWidget*>(control)) {
+            list = tabs->tabBar();
+        }
+        const QString editName = control->property("editAccessibleName").toString();
+        if (edit && !editName.isEmpty())
+            edit->setAccessibleName(editName);
+        const QString listName = control->property("listAccessibleName").toString();
+        if (list && !listName.isEmpty())
+            list->setAccessibleName(listName);
+    }
 }
 
 void installMessageBoxes() {

@@ -37,7 +37,8 @@ inline constexpr Qt::WindowFlags kCloseAndHelpButtons =
 
 // Frames a window as the layouts have them: a dialog window of fixed size
 // with only the given title-bar buttons, the icon (none when empty), the
-// layout font Arial 8.25, deleted when it closes.
+// layout font Arial 8.25, deleted when it closes. The inner parts of its
+// composite controls get their accessible names (nameInnerParts).
 void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
                        const QString& icon = QString());
 
@@ -46,9 +47,19 @@ void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold = false);
 
 // Context help: every descendant whose "helpTopic" property holds a topic
-// number gets that topic of the help file as its What's-This text. F1 shows
-// the topic of the control with the focus, Shift+F1 starts What's-This mode.
+// number gets that topic of the help file as its What's-This text, and the
+// topic's text as its accessible description (its edit field too, when it is
+// a composite control), so that a screen reader says what What's-This shows.
+// F1 shows the topic of the control with the focus, Shift+F1 starts
+// What's-This mode.
 void installContextHelp(QWidget* window);
+
+// Gives the inner parts of the window's composite controls the accessible
+// names that the layout holds in the control's properties
+// "editAccessibleName" (the edit field of a combo box) and
+// "listAccessibleName" (the list of a combo box, the tab strip of a tab
+// control), where no .ui property can reach them.
+void nameInnerParts(QWidget* window);
 
 // Shows every message box of the program as a QMessageBox.
 void installMessageBoxes();

@@ -1,0 +1,259 @@
+// What assistive technology sees of the windows, through Qt's accessibility
+// interfaces as a screen reader's bridge reads them: every focusable control
+// named, once per window; the help topics as descriptions; labels tied to the
+// controls they name.
+#include "app/help.h"
+#include "app/messages.h"
+#include "settings/store.h"
+#include "testenv.h"
+#include "ui/common/simplecombo.h"
+#include "ui/common/windows.h"
+#include "ui/main/frmServerReg.h"
+#include "ui/properties/frmServerProps.h"
+#include "ui/test/frmTest.h"
+#include "ui/wizard/frmServerWizard.h"
+#include "windowtest.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace {
+
+const QString kFailed = QStringLiteral("Could not create object, please check properties");
+
+// The window's focusable controls as its accessibility tree shows them:
+// every interface that stands for a widget (list entries and tabs are parts
+// of their list) and says it can take the focus.
+void collectFocusable(QAccessibleInterface* iface, QList<QAccessibleInterface*>& found) {
+    if (!iface)
+        return;
+    if (iface->object() && iface->object()->isWidgetType() && iface->state().focusable)
+        found << iface;
+    for (int i = 0; i < iface->childCount(); ++i)
+        collectFocusable(iface->child(i), found);
+}
+
+QString describe(QAccessibleInterface* iface) {
+    QObject* object = iface->object();
+    QString path = QString::fromLatin1(object->metaObject()->className());
+    for (QObject* at = object; at; at = at->parent()) {
+        if (!at->objectName().isEmpty()) {
+            path += QLatin1Char(' ') + at->objectName();
+            break;
+        }
+    }
+    return path;
+}
+
+// What a screen reader says a control is for. A combo box is named by the
+// entry it shows on this platform, as the desktop's own toolkit does; what
+// it is for comes from the label that names it.
+QString purpose(QAccessibleInterface* control) {
+    if (control->role() == QAccessible::ComboBox) {
+        const auto labels = control->relations(QAccessible::Label);
+        return labels.isEmpty() ? QString()
+                                : labels.first().first->text(QAccessible::Name).trimmed();
+    }
+    return control->text(QAccessible::Name).trimmed();
+}
+
+QAccessibleInterface* accessible(QWidget* widget) {
+    return QAccessible::queryAccessibleInterface(widget);
+}
+
+}  // namespace
+
+class TestAccessibility : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void everyFocusableControlIsNamedOnce();
+    void descriptionsAreTheHelpTopics();
+    void labelsNameTheirControls();
+
+private:
+    // The four windows, open and filled: the main window, the wizard, the
+    // properties dialog with its remote details, the test window with its
+    // outcome.
+    QList<QWidget*> openWindows();
+    // Next on the wizard's server page with an existing server file.
+    void toSummaryPage(QWidget* wizard);
+
+    std::unique_ptr<ScopedXdgEnvironment> m_env;
+    std::unique_ptr<app::MessageRecorder> m_messages;
+    QPointer<frmServerReg> m_main;
+};
+
+void TestAccessibility::init() {
+    m_env = std::make_unique<ScopedXdgEnvironment>();
+    m_messages = std::make_unique<app::MessageRecorder>();
+    app::setHelpFile(QStringLiteral(HELP_FILE));
+}
+
+void TestAccessibility::cleanup() {
+    if (QPointer<frmTest> test = frmTest::instance()) {
+        test->close();
+        QTRY_VERIFY(test.isNull());
+    }
+    delete m_main;  // and the dialogs it owns
+    m_messages.reset();
+    m_env.reset();
+}
+
+QList<QWidget*> TestAccessibility::openWindows() {
+    settings::AddServer(QStringLiteral("Server.Application"));
+    settings::AddMachine(QStringLiteral("far.example"));
+    m_main = new frmServerReg;
+    m_main->show();
+    auto* wizard = new frmServerWizard(m_main);
+    wizard->show();
+    auto* props = new frmServerProps(m_main);
+    props->bRemote = true;
+    props->sMachine = QStringLiteral("far.example");
+    props->setServer(QStringLiteral("Server.Application"));
+    props->show();
+    frmTest::Load(QStringLiteral("Not.Registered"));
+    frmTest* test = frmTest::instance();
+    if (!test)
+        qFatal("no test window");
+    auto* status = control<QLabel>(test, "lblStatus");
+    if (!QTest::qWaitFor([status] { return status->text() == kFailed; }))
+        qFatal("no test outcome");
+    for (QWidget* window : {static_cast<QWidget*>(m_main.data()), static_cast<QWidget*>(wizard),
+                            static_cast<QWidget*>(props), static_cast<QWidget*>(test)}) {
+        if (!QTest::qWaitForWindowExposed(window))
+            qFatal("window not shown");
+    }
+    return {m_main, wizard, props, test};
+}
+
+void TestAccessibility::toSummaryPage(QWidget* wizard) {
+    const QString server = m_env->root() + QStringLiteral("/Server.exe");
+    QFile file(server);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    auto* path = control<QLineEdit>(wizard, "txtServer");
+    path->setText(server);
+    QTest::keyClick(path, Qt::Key_Return);
+    QCOMPARE(m_messages->count(), 0);
+    QCOMPARE(control<QPushButton>(wizard, "cmdNext")->text(), QStringLiteral("Finish"));
+}
+
+void TestAccessibility::everyFocusableControlIsNamedOnce() {
+    const QList<QWidget*> windows = openWindows();
+    for (QWidget* window : windows) {
+        QList<QAccessibleInterface*> controls;
+        collectFocusable(accessible(window), controls);
+        QVERIFY(!controls.isEmpty());
+        QMap<QString, QString> named;  // name -> control
+        QStringList unnamed;
+        QStringList twice;
+        for (QAccessibleInterface* control : controls) {
+            const QString name = purpose(control);
+            if (name.isEmpty())
+                unnamed << describe(control);
+            else if (named.contains(name))
+                twice << QStringLiteral("\"%1\": %2 and %3")
+                             .arg(name, named.value(name), describe(control));
+            else
+                named.insert(name, describe(control));
+        }
+        QVERIFY2(unnamed.isEmpty(), qPrintable(window->objectName() + QStringLiteral(" unnamed: ") +
+                                               unnamed.join(QStringLiteral(", "))));
+        QVERIFY2(twice.isEmpty(), qPrintable(window->objectName() + QStringLiteral(" twice: ") +
+                                             twice.join(QStringLiteral(", "))));
+    }
+
+    // What the names say, where the caption alone does not.
+    auto* combo = control<common::SimpleCombo>(m_main, "cboServers");
+    QCOMPARE(accessible(combo->lineEdit())->text(QAccessible::Name),
+             QStringLiteral("Server class name"));
+    QCOMPARE(accessible(combo->listWidget())->text(QAccessible::Name),
+             QStringLiteral("Remembered servers"));
+    const QList<std::pair<const char*, QString>> names = {
+        {"lstMachines", QStringLiteral("Remembered machines")},
+        {"cmdRemServer", QStringLiteral("Remove server")},
+        {"cmdRemMachine", QStringLiteral("Remove machine")},
+    };
+    for (const auto& [name, expected] : names)
+        QCOMPARE(accessible(control(m_main, name))->text(QAccessible::Name), expected);
+    QWidget* wizard = windows.at(1);
+    QCOMPARE(accessible(control(wizard, "txtServer"))->text(QAccessible::Name),
+             QStringLiteral("Server file path"));
+    QCOMPARE(accessible(control(wizard, "cmdBrowse"))->text(QAccessible::Name),
+             QStringLiteral("Browse for the server file"));
+    // The visible texts stay as laid out.
+    QCOMPARE(control<QPushButton>(wizard, "cmdBrowse")->text(), QStringLiteral("..."));
+    QCOMPARE(control<QPushButton>(m_main, "cmdRemServer")->text(), QStringLiteral("R&emove"));
+    // Next is read as what it does on each page, without its arrow.
+    auto* next = control<QPushButton>(wizard, "cmdNext");
+    QCOMPARE(accessible(next)->text(QAccessible::Name), QStringLiteral("Next"));
+    toSummaryPage(wizard);
+    QCOMPARE(accessible(next)->text(QAccessible::Name), QStringLiteral("Finish"));
+}
+
+void TestAccessibility::descriptionsAreTheHelpTopics() {
+    const QList<QWidget*> windows = openWindows();
+    int described = 0;
+    for (QWidget* window : windows) {
+        const QList<QWidget*> controls = window->findChildren<QWidget*>();
+        for (QWidget* control : controls) {
+            const QVariant topic = control->property("helpTopic");
+            if (!topic.isValid() || control->window() != window)
+                continue;
+            const QString description = accessible(control)->text(QAccessible::Description);
+            // Every paragraph of the topic, as What's-This shows them.
+            const QStringList paragraphs =
+                app::helpTopic(topic.toInt())
+                    .body.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
+            QVERIFY2(!paragraphs.isEmpty(), qPrintable(control->objectName()));
+            for (const QString& paragraph : paragraphs) {
+                QVERIFY2(description.contains(paragraph.simplified()),
+                         qPrintable(control->objectName()));
+                QVERIFY2(control->whatsThis().contains(paragraph.simplified().toHtmlEscaped()),
+                         qPrintable(control->objectName()));
+            }
+            ++described;
+        }
+    }
+    // 12 topics on the main window, 6 on the properties dialog.
+    QCOMPARE(described, 18);
+    // The server box's edit field, which takes its focus, says the same.
+    auto* combo = control<common::SimpleCombo>(m_main, "cboServers");
+    QCOMPARE(accessible(combo->lineEdit())->text(QAccessible::Description),
+             accessible(combo)->text(QAccessible::Description));
+}
+
+void TestAccessibility::labelsNameTheirControls() {
+    const QList<QWidget*> windows = openWindows();
+    struct Labelled {
+        QWidget* window;
+        const char* control;
+        const char* label;
+    };
+    const QList<Labelled> labelled = {
+        {windows.at(1), "txtServer", "lblHeading"},    {windows.at(1), "cboMachine", "lblMachine"},
+        {windows.at(1), "cboProtocol", "lblProtocol"}, {windows.at(1), "cboALevel", "lblALevel"},
+        {windows.at(2), "cboMachine", "lblLabel_2"},   {windows.at(2), "cboProtocol", "lblLabel_3"},
+        {windows.at(2), "cboALevel", "lblLabel_4"},    {windows.at(0), "cmdAdd", "lblLabel_2"},
+    };
+    for (const Labelled& expected : labelled) {
+        // The first label is the one the control is read by; a frame around
+        // it may follow.
+        const auto labels =
+            accessible(control(expected.window, expected.control))->relations(QAccessible::Label);
+        QVERIFY2(!labels.isEmpty(), expected.control);
+        QCOMPARE(labels.first().first->object()->objectName(), QLatin1String(expected.label));
+    }
+}
+
+QTEST_MAIN(TestAccessibility)
+#include "test_accessibility.moc"
