@@ -7,9 +7,10 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
 # Debian 12 packages the build, the tests and the benchmarks need (xvfb runs
-# the tests that look at a window as an X server draws it).
+# the tests that look at a window as an X server draws it; Qt's private
+# headers let a test listen to the windows as assistive technology does).
 PACKAGES := cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-            libgl-dev fonts-liberation xvfb xauth
+            qt6-base-private-dev libgl-dev fonts-liberation xvfb xauth
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench clean

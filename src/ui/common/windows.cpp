@@ -8,10 +8,13 @@
 #include "ui/common/simplecombo.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QIcon>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -80,6 +83,38 @@ QString helpText(int number) {
         paragraphs << paragraph.simplified();
     return paragraphs.join(QLatin1Char('\n'));
 }
+
+// An empty widget that assistive technology sees as a notification: screen
+// readers read a notification when it shows, wherever the focus is.
+class StatusNotice : public QWidget {
+public:
+    explicit StatusNotice(QWidget* window) : QWidget(window) { setObjectName(name()); }
+
+    // The window's notice, made on first use.
+    static StatusNotice* of(QWidget* window) {
+        static const bool factory = (QAccessible::installFactory(&accessible), true);
+        Q_UNUSED(factory);
+        auto* notice = dynamic_cast<StatusNotice*>(
+            window->findChild<QWidget*>(name(), Qt::FindDirectChildrenOnly));
+        return notice ? notice : new StatusNotice(window);
+    }
+
+    // Shows the notice anew, telling text, at a point of the window.
+    void tell(const QString& text, const QPoint& at) {
+        hide();
+        setAccessibleName(text);
+        setGeometry(QRect(at, QSize()));
+        show();
+    }
+
+private:
+    static QString name() { return QStringLiteral("statusNotice"); }
+
+    static QAccessibleInterface* accessible(const QString&, QObject* object) {
+        auto* notice = dynamic_cast<StatusNotice*>(object);
+        return notice ? new QAccessibleWidget(notice, QAccessible::Notification) : nullptr;
+    }
+};
 
 }  // namespace
 
@@ -195,6 +230,17 @@ void nameInnerParts(QWidget* window) {
         if (list && !listName.isEmpty())
             list->setAccessibleName(listName);
     }
+}
+
+void announce(QLabel* status) {
+    // Setting the text tells of the label's new name, but screen readers
+    // pass over name changes of labels that do not have the focus. An alert
+    // on the label reaches the platforms that pass alerts on; a notice that
+    // shows with the text reaches those that do not.
+    QAccessibleEvent alert(status, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
+    QWidget* window = status->window();
+    StatusNotice::of(window)->tell(status->text(), status->mapTo(window, QPoint(0, 0)));
 }
 
 void installMessageBoxes() {

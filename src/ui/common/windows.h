@@ -5,6 +5,7 @@
 #include <Qt>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QWidget;
@@ -60,6 +61,10 @@ void installContextHelp(QWidget* window);
 // "listAccessibleName" (the list of a combo box, the tab strip of a tab
 // control), where no .ui property can reach them.
 void nameInnerParts(QWidget* window);
+
+// Tells assistive technology that a status label shows a new text, so that
+// a screen reader reads it without the user moving the focus there.
+void announce(QLabel* status);
 
 // Shows every message box of the program as a QMessageBox.
 void installMessageBoxes();

@@ -121,6 +121,7 @@ void frmTest::RunTest() {
         // window was closed; an object that arrives later is released.
     }
     ui->lblStatus->setText(created ? kSucceeded : kFailed);
+    common::announce(ui->lblStatus);
     ui->lblStatus->setToolTip(created ? QString() : reason);
     ui->cmdOK->setEnabled(true);
     unsetCursor();

@@ -1,7 +1,7 @@
 // What assistive technology sees of the windows, through Qt's accessibility
 // interfaces as a screen reader's bridge reads them: every focusable control
 // named, once per window; the help topics as descriptions; labels tied to the
-// controls they name.
+// controls they name; the test outcome announced.
 #include "app/help.h"
 #include "app/messages.h"
 #include "settings/store.h"
@@ -22,6 +22,10 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
+
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 
 namespace {
 
@@ -78,6 +82,7 @@ private Q_SLOTS:
     void everyFocusableControlIsNamedOnce();
     void descriptionsAreTheHelpTopics();
     void labelsNameTheirControls();
+    void outcomeIsAnnounced();
 
 private:
     // The four windows, open and filled: the main window, the wizard, the
@@ -253,6 +258,46 @@ void TestAccessibility::labelsNameTheirControls() {
         QVERIFY2(!labels.isEmpty(), expected.control);
         QCOMPARE(labels.first().first->object()->objectName(), QLatin1String(expected.label));
     }
+}
+
+void TestAccessibility::outcomeIsAnnounced() {
+    // Events reach an update handler only while assistive technology is
+    // listening, which the platform's bridge would say.
+    QPlatformAccessibility* platform =
+        QGuiApplicationPrivate::platformIntegration()->accessibility();
+    QVERIFY(platform);
+    // What a screen reader's bridge is told, with the text it would read at
+    // that moment: alerts on the status label, notifications that show.
+    static QStringList alerts;
+    static QStringList notifications;
+    alerts.clear();
+    notifications.clear();
+    platform->setActive(true);
+    const QAccessible::UpdateHandler previous =
+        QAccessible::installUpdateHandler([](QAccessibleEvent* event) {
+            QAccessibleInterface* iface = event->accessibleInterface();
+            if (!iface)
+                return;
+            if (event->type() == QAccessible::Alert && event->object() &&
+                event->object()->objectName() == QLatin1String("lblStatus"))
+                alerts << iface->text(QAccessible::Name);
+            if (event->type() == QAccessible::ObjectShow &&
+                iface->role() == QAccessible::Notification)
+                notifications << iface->text(QAccessible::Name);
+        });
+    frmTest::Load(QStringLiteral("Not.Registered"));
+    QPointer<frmTest> test = frmTest::instance();
+    QVERIFY(test);
+    QTRY_COMPARE(control<QLabel>(test, "lblStatus")->text(), kFailed);
+    QAccessible::installUpdateHandler(previous);
+    platform->setActive(false);
+    // Told once, with the outcome.
+    QCOMPARE(alerts, QStringList{kFailed});
+    QCOMPARE(notifications, QStringList{kFailed});
+    // The notice is no control: nothing to tab to, nothing drawn.
+    QList<QAccessibleInterface*> focusable;
+    collectFocusable(accessible(test), focusable);
+    QCOMPARE(focusable.size(), 1);
 }
 
 QTEST_MAIN(TestAccessibility)
