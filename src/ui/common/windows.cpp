@@ -84,6 +84,51 @@ QString helpText(int number) {
     return paragraphs.join(QLatin1Char('\n'));
 }
 
+// Relative luminance and contrast ratio as accessibility guidelines define
+// them; 4.5 is what ordinary text needs to read well.
+double luminance(const QColor& colour) {
+    const auto linear = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
+constexpr double kReadableContrast = 4.5;
+
+// Keeps a label in the layout blue across palette changes.
+class LayoutBlueKeeper : public QObject {
+public:
+    using QObject::QObject;
+
+    static void apply(QLabel* label) {
+        const QWidget* parent = label->parentWidget();
+        const QColor blue = layoutBlue(parent ? parent->palette() : QApplication::palette(label));
+        // Setting the colour changes the palette once more: stop there.
+        if (label->testAttribute(Qt::WA_SetPalette) &&
+            label->palette().color(QPalette::WindowText) == blue)
+            return;
+        QPalette palette;
+        palette.setColor(QPalette::WindowText, blue);
+        label->setPalette(palette);
+    }
+
+protected:
+    // A new application palette reaches the label as a change of the
+    // palette it inherits from its window.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::PaletteChange)
+            apply(static_cast<QLabel*>(watched));
+        return false;
+    }
+};
+
 // An empty widget that assistive technology sees as a notification: screen
 // readers read a notification when it shows, wherever the focus is.
 class StatusNotice : public QWidget {
@@ -174,6 +219,13 @@ void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons, const QStr
     window->setFixedSize(window->size());
     setLayoutFont(window, QStringLiteral("Arial"), 8.25);
     nameInnerParts(window);
+    const QList<QLabel*> labels = window->findChildren<QLabel*>();
+    for (QLabel* label : labels) {
+        if (label->property("layoutBlue").toBool()) {
+            LayoutBlueKeeper::apply(label);
+            label->installEventFilter(new LayoutBlueKeeper(label));
+        }
+    }
 }
 
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {
@@ -241,6 +293,27 @@ void announce(QLabel* status) {
     QAccessible::updateAccessibility(&alert);
     QWidget* window = status->window();
     StatusNotice::of(window)->tell(status->text(), status->mapTo(window, QPoint(0, 0)));
+}
+
+bool isDarkScheme(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightnessF() <
+           palette.color(QPalette::WindowText).lightnessF();
+}
+
+QColor layoutBlue(const QPalette& palette) {
+    const QColor blue(0, 0, 255);
+    if (!isDarkScheme(palette))
+        return blue;
+    // Pure blue is all but invisible on a dark window: lighten it, hue and
+    // saturation kept, until it reads well there.
+    const QColor window = palette.color(QPalette::Window);
+    QColor lighter = blue;
+    for (int lightness = blue.lightness(); lightness <= 255; ++lightness) {
+        lighter = QColor::fromHsl(blue.hslHue(), blue.hslSaturation(), lightness);
+        if (contrast(lighter, window) >= kReadableContrast)
+            break;
+    }
+    return lighter;
 }
 
 void installMessageBoxes() {

@@ -4,10 +4,12 @@
 #include <QString>
 #include <Qt>
 
+class QColor;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPalette;
 class QWidget;
 
 // Routines that several windows share.
@@ -39,7 +41,9 @@ inline constexpr Qt::WindowFlags kCloseAndHelpButtons =
 // Frames a window as the layouts have them: a dialog window of fixed size
 // with only the given title-bar buttons, the icon (none when empty), the
 // layout font Arial 8.25, deleted when it closes. The inner parts of its
-// composite controls get their accessible names (nameInnerParts).
+// composite controls get their accessible names (nameInnerParts), and the
+// labels whose "layoutBlue" property is true are drawn in the layout blue,
+// kept so when the application's palette changes.
 void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
                        const QString& icon = QString());
 
@@ -65,6 +69,14 @@ void nameInnerParts(QWidget* window);
 // Tells assistive technology that a status label shows a new text, so that
 // a screen reader reads it without the user moving the focus there.
 void announce(QLabel* status);
+
+// A dark colour scheme: the window is darker than the text on it.
+bool isDarkScheme(const QPalette& palette);
+
+// The blue of the layouts' highlighted texts on a window of this palette:
+// RGB(0, 0, 255) exactly in a light scheme; in a dark one the same hue,
+// lightened until it reads as well as ordinary text should.
+QColor layoutBlue(const QPalette& palette);
 
 // Shows every message box of the program as a QMessageBox.
 void installMessageBoxes();

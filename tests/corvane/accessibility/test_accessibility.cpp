@@ -1,7 +1,8 @@
 // What assistive technology sees of the windows, through Qt's accessibility
 // interfaces as a screen reader's bridge reads them: every focusable control
 // named, once per window; the help topics as descriptions; labels tied to the
-// controls they name; the test outcome announced.
+// controls they name; the test outcome announced. And the blue texts in light
+// and dark schemes.
 #include "app/help.h"
 #include "app/messages.h"
 #include "settings/store.h"
@@ -26,6 +27,8 @@
 #include <QtGui/private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
+
+#include <cmath>
 
 namespace {
 
@@ -71,6 +74,32 @@ QAccessibleInterface* accessible(QWidget* widget) {
     return QAccessible::queryAccessibleInterface(widget);
 }
 
+// A dark scheme as a desktop theme gives one.
+QPalette darkPalette() {
+    QPalette dark;
+    const QColor window(53, 53, 53);
+    const QColor text(230, 230, 230);
+    dark.setColor(QPalette::Window, window);
+    dark.setColor(QPalette::WindowText, text);
+    dark.setColor(QPalette::Base, QColor(35, 35, 35));
+    dark.setColor(QPalette::Text, text);
+    dark.setColor(QPalette::Button, window);
+    dark.setColor(QPalette::ButtonText, text);
+    return dark;
+}
+
+double luminance(const QColor& c) {
+    const auto lin = [](double v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
+}
+
 }  // namespace
 
 class TestAccessibility : public QObject {
@@ -83,6 +112,9 @@ private Q_SLOTS:
     void descriptionsAreTheHelpTopics();
     void labelsNameTheirControls();
     void outcomeIsAnnounced();
+    void darkSchemeDetection_data();
+    void darkSchemeDetection();
+    void blueTextsInLightAndDarkSchemes();
 
 private:
     // The four windows, open and filled: the main window, the wizard, the
@@ -109,6 +141,7 @@ void TestAccessibility::cleanup() {
         QTRY_VERIFY(test.isNull());
     }
     delete m_main;  // and the dialogs it owns
+    QApplication::setPalette(QPalette());
     m_messages.reset();
     m_env.reset();
 }
@@ -298,6 +331,63 @@ void TestAccessibility::outcomeIsAnnounced() {
     QList<QAccessibleInterface*> focusable;
     collectFocusable(accessible(test), focusable);
     QCOMPARE(focusable.size(), 1);
+}
+
+void TestAccessibility::darkSchemeDetection_data() {
+    QTest::addColumn<QColor>("window");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light") << QColor(240, 240, 240) << QColor(0, 0, 0) << false;
+    QTest::newRow("grey window, black text") << QColor(110, 110, 110) << QColor(0, 0, 0) << false;
+    QTest::newRow("dark") << QColor(53, 53, 53) << QColor(230, 230, 230) << true;
+    QTest::newRow("black, high contrast") << QColor(0, 0, 0) << QColor(255, 255, 255) << true;
+    QTest::newRow("white, high contrast") << QColor(255, 255, 255) << QColor(0, 0, 0) << false;
+}
+
+void TestAccessibility::darkSchemeDetection() {
+    QFETCH(QColor, window);
+    QFETCH(QColor, text);
+    QFETCH(bool, dark);
+    QPalette palette;
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    QCOMPARE(common::isDarkScheme(palette), dark);
+    const QColor blue = common::layoutBlue(palette);
+    if (!dark) {
+        QCOMPARE(blue, QColor(0, 0, 255));
+    } else {
+        // Still blue, and as readable as ordinary text needs to be.
+        QCOMPARE(blue.hslHue(), 240);
+        QVERIFY2(contrast(blue, window) >= 4.5, qPrintable(blue.name()));
+    }
+}
+
+void TestAccessibility::blueTextsInLightAndDarkSchemes() {
+    const QList<QWidget*> windows = openWindows();
+    const QList<QLabel*> blueTexts = {control<QLabel>(windows.at(0), "lblTitle"),
+                                      control<QLabel>(windows.at(2), "lblServer"),
+                                      control<QLabel>(windows.at(3), "lblServer")};
+    // Laid out in blue, drawn through the palette without a style sheet.
+    for (QLabel* label : blueTexts) {
+        QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+        QVERIFY(label->styleSheet().isEmpty());
+    }
+    // The desktop turns dark while the windows are open; the windows take
+    // the new palette as it reaches them.
+    QApplication::setPalette(darkPalette());
+    for (QLabel* label : blueTexts) {
+        QTRY_COMPARE(label->palette().color(QPalette::Window), QColor(53, 53, 53));
+        const QColor text = label->palette().color(QPalette::WindowText);
+        const QColor window = label->palette().color(QPalette::Window);
+        QCOMPARE(text.hslHue(), 240);
+        QVERIFY2(contrast(text, window) >= 4.5, qPrintable(label->objectName()));
+    }
+    // The other texts follow the scheme as they are.
+    QCOMPARE(control<QLabel>(windows.at(0), "lblComments")->palette().color(QPalette::WindowText),
+             QColor(230, 230, 230));
+    QApplication::setPalette(QPalette());
+    for (QLabel* label : blueTexts)
+        QTRY_COMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
 }
 
 QTEST_MAIN(TestAccessibility)
