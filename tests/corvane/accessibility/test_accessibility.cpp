@@ -1,8 +1,9 @@
 // What assistive technology sees of the windows, through Qt's accessibility
 // interfaces as a screen reader's bridge reads them: every focusable control
 // named, once per window; the help topics as descriptions; labels tied to the
-// controls they name; the test outcome announced. And the blue texts in light
-// and dark schemes.
+// controls they name; the test outcome announced. And what a user with other
+// needs sees: the blue texts in light and dark schemes, and no text cut off
+// (this case runs again at a scale factor of 2).
 #include "app/help.h"
 #include "app/messages.h"
 #include "settings/store.h"
@@ -17,10 +18,12 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -100,6 +103,60 @@ double contrast(const QColor& a, const QColor& b) {
     return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
 }
 
+// A caption as drawn: one ampersand marks the access key and is not shown.
+QString shownText(const QString& caption) {
+    QString text = caption;
+    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
+        .remove(QLatin1Char('&'))
+        .replace(QLatin1Char('\x01'), QLatin1Char('&'));
+}
+
+// The texts of the window's visible labels, buttons and check boxes that do
+// not fit the room their control gives them.
+QStringList cutOffTexts(QWidget* window) {
+    QStringList cut;
+    const QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        if (!widget->isVisible())
+            continue;
+        const QFontMetrics metrics(widget->font());
+        QString text;
+        QRect room;
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            text = shownText(label->text());
+            if (text.isEmpty())
+                continue;
+            if (label->wordWrap()) {
+                if (label->heightForWidth(label->width()) > label->height())
+                    cut << widget->objectName() + QStringLiteral(": ") + text;
+                continue;
+            }
+            room = label->contentsRect();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            text = shownText(button->text());
+            if (text.isEmpty())
+                continue;
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            const bool check = qobject_cast<QCheckBox*>(button);
+            room = button->style()->subElementRect(
+                check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option,
+                button);
+        } else {
+            continue;
+        }
+        if (metrics.horizontalAdvance(text) > room.width() || metrics.height() > room.height())
+            cut << QStringLiteral("%1: \"%2\" needs %3x%4, has %5x%6")
+                       .arg(widget->objectName(), text)
+                       .arg(metrics.horizontalAdvance(text))
+                       .arg(metrics.height())
+                       .arg(room.width())
+                       .arg(room.height());
+    }
+    return cut;
+}
+
 }  // namespace
 
 class TestAccessibility : public QObject {
@@ -115,6 +172,7 @@ private Q_SLOTS:
     void darkSchemeDetection_data();
     void darkSchemeDetection();
     void blueTextsInLightAndDarkSchemes();
+    void textsFitTheirControls();
 
 private:
     // The four windows, open and filled: the main window, the wizard, the
@@ -388,6 +446,23 @@ void TestAccessibility::blueTextsInLightAndDarkSchemes() {
     QApplication::setPalette(QPalette());
     for (QLabel* label : blueTexts)
         QTRY_COMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+}
+
+void TestAccessibility::textsFitTheirControls() {
+    const QList<QWidget*> windows = openWindows();
+    QStringList cut;
+    auto* tabs = control<QTabWidget>(m_main, "tabClassReg");
+    for (int page = 0; page < tabs->count(); ++page) {
+        tabs->setCurrentIndex(page);
+        cut << cutOffTexts(m_main);
+    }
+    // The wizard's two pages.
+    QWidget* wizard = windows.at(1);
+    cut << cutOffTexts(wizard);
+    toSummaryPage(wizard);
+    cut << cutOffTexts(wizard);
+    cut << cutOffTexts(windows.at(2)) << cutOffTexts(windows.at(3));
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
 }
 
 QTEST_MAIN(TestAccessibility)
