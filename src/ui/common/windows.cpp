@@ -101,6 +101,7 @@ double contrast(const QColor& a, const QColor& b) {
 }
 
 constexpr double kReadableContrast = 4.5;
+constexpr int kAzureHue = 210;
 
 // Keeps a label in the layout blue across palette changes.
 class LayoutBlueKeeper : public QObject {
@@ -301,19 +302,22 @@ bool isDarkScheme(const QPalette& palette) {
 }
 
 QColor layoutBlue(const QPalette& palette) {
-    const QColor blue(0, 0, 255);
     if (!isDarkScheme(palette))
-        return blue;
-    // Pure blue is all but invisible on a dark window: lighten it, hue and
-    // saturation kept, until it reads well there.
+        return QColor(0, 0, 255);
+    // Pure blue is all but invisible on a dark window, and lightened it turns
+    // lavender: an azure keeps its colour as it lightens. It must read well
+    // on the window and on the panes that styles draw a shade lighter than
+    // the buttons (a tab page).
     const QColor window = palette.color(QPalette::Window);
-    QColor lighter = blue;
-    for (int lightness = blue.lightness(); lightness <= 255; ++lightness) {
-        lighter = QColor::fromHsl(blue.hslHue(), blue.hslSaturation(), lightness);
-        if (contrast(lighter, window) >= kReadableContrast)
+    const QColor pane = palette.color(QPalette::Button).lighter(130);
+    const QColor surface = luminance(pane) > luminance(window) ? pane : window;
+    QColor azure;
+    for (int lightness = 128; lightness <= 255; ++lightness) {
+        azure = QColor::fromHsl(kAzureHue, 255, lightness);
+        if (contrast(azure, surface) >= kReadableContrast)
             break;
     }
-    return lighter;
+    return azure;
 }
 
 void installMessageBoxes() {

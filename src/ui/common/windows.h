@@ -74,8 +74,8 @@ void announce(QLabel* status);
 bool isDarkScheme(const QPalette& palette);
 
 // The blue of the layouts' highlighted texts on a window of this palette:
-// RGB(0, 0, 255) exactly in a light scheme; in a dark one the same hue,
-// lightened until it reads as well as ordinary text should.
+// RGB(0, 0, 255) exactly in a light scheme; in a dark one a light azure, as
+// light as it must be to read as well as ordinary text should.
 QColor layoutBlue(const QPalette& palette);
 
 // Shows every message box of the program as a QMessageBox.
