@@ -87,7 +87,8 @@ protected:
             QPointer<QWidget> window = static_cast<QWidget*>(watched);
             // Once the window's own event loop runs.
             QTimer::singleShot(0, this, [this, window] {
-                run(window);
+                if (window)
+                    run(window);
                 if (QTest::currentTestFailed() && window)
                     window->close();
                 m_done = true;
