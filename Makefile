@@ -14,9 +14,10 @@ PACKAGE_DIR ?= build-deb
 
 # Debian 12 packages the build, the tests and the benchmarks need (xvfb runs
 # the tests that look at a window as an X server draws it; the validators,
-# man and xvfb check what an installation puts in place).
+# man and xvfb check what an installation puts in place; Qt's private headers
+# let a test listen to the windows as assistive technology does).
 PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-            libgl-dev libsystemd-dev scdoc fonts-liberation xvfb xauth \
+            qt6-base-private-dev libgl-dev libsystemd-dev scdoc fonts-liberation xvfb xauth \
             desktop-file-utils appstream man-db
 # And what building the Debian package needs besides.
 PACKAGE_TOOLS := dpkg-dev file

@@ -31,7 +31,9 @@ frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmSer
     connect(ui->cmdAdd, &QPushButton::clicked, this, &frmServerReg::cmdAdd_Click);
     connect(ui->cmdRemServer, &QPushButton::clicked, this, &frmServerReg::cmdRemServer_Click);
     connect(ui->cmdClose, &QPushButton::clicked, this, &frmServerReg::cmdClose_Click);
-    connect(ui->lstMachines, &QListWidget::currentRowChanged, this,
+    // Any change of the selection counts as a click, so that Space, which
+    // selects the current entry without moving, enables Remove too.
+    connect(ui->lstMachines, &QListWidget::itemSelectionChanged, this,
             &frmServerReg::lstMachines_Click);
     connect(ui->lstMachines, &QListWidget::itemPressed, this, &frmServerReg::lstMachines_Click);
     connect(ui->cmdRemMachine, &QPushButton::clicked, this, &frmServerReg::cmdRemMachine_Click);

@@ -74,6 +74,7 @@ void frmTest::Factory_Finished(const automation::CreateResult& result) {
     if (result.object)
         result.object->release();
     ui->lblStatus->setText(created ? kSucceeded : kFailed);
+    common::announce(ui->lblStatus);
     // The reason names the class as given; a tool tip would take a name that
     // looks like markup for markup. Escaped, on one line, blanks kept.
     ui->lblStatus->setToolTip(created ? QString()

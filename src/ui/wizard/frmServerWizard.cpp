@@ -52,13 +52,18 @@ void frmServerWizard::Form_Load() {
 bool frmServerWizard::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->txtServer && event->type() == QEvent::FocusIn) {
         txtServer_GotFocus();
-    } else if (event->type() == QEvent::Shortcut) {
+    } else if (event->type() == QEvent::Shortcut && qobject_cast<QLabel*>(watched)) {
         // A label's access key moves the focus to the next control in tab
-        // order (the "..." button) without pressing it.
-        if (auto* label = qobject_cast<QLabel*>(watched); label && label->buddy()) {
-            label->buddy()->setFocus(Qt::ShortcutFocusReason);
-            return true;
+        // order that can take it, not to the control the label names (its
+        // buddy, for screen readers): the labels come just before "...".
+        QWidget* next = ui->cmdBrowse;
+        while (!(next->isVisible() && next->isEnabled() && (next->focusPolicy() & Qt::TabFocus))) {
+            next = next->nextInFocusChain();
+            if (next == ui->cmdBrowse)
+                return true;
         }
+        next->setFocus(Qt::ShortcutFocusReason);
+        return true;
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -99,6 +104,7 @@ void frmServerWizard::ShowPage(qint16 page) {
         remote->hide();
     ui->cmdBack->setEnabled(summary);
     ui->cmdNext->setText(summary ? QStringLiteral("Finish") : QStringLiteral("&Next >"));
+    ui->cmdNext->setAccessibleName(summary ? QStringLiteral("Finish") : QStringLiteral("Next"));
     // The control that had the focus may just have been hidden or disabled:
     // the path box on the server page, Finish on the summary page.
     if (summary)
