@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 # Debian 12 packages the build, the tests and the benchmarks need (xvfb runs
 # the tests that look at a window as an X server draws it).
 PACKAGES := cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-            libgl-dev fonts-liberation xvfb xauth
+            libgl-dev libssl-dev fonts-liberation xvfb xauth
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: all deps configure build run test bench clean
