@@ -163,6 +163,9 @@ void Host::startTls(Pending* pending) {
     socket->setSslConfiguration(tlsConfiguration(m_identity));
     if (!socket->setSocketDescriptor(pending->takeDescriptor()))
         return turnAway(pending, socket->errorString());
+    // Handshake flights, requests and answers are small writes: no waiting
+    // for the peer's delayed acknowledgements.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(socket, &QAbstractSocket::errorOccurred, pending,
             [this, pending, socket](QAbstractSocket::SocketError error) {
                 socket->disconnect(pending);
@@ -200,6 +203,7 @@ void Host::startPlain(Pending* pending) {
     auto* socket = new QTcpSocket(pending);
     if (!socket->setSocketDescriptor(pending->takeDescriptor()))
         return turnAway(pending, socket->errorString());
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (!m_options.allowAnonymous)
         return refuse(socket, pending, Error::LevelRefused,
                       QStringLiteral("this host accepts no requests without authentication (level "
@@ -209,7 +213,7 @@ void Host::startPlain(Pending* pending) {
     admit(socket, pending, QStringLiteral("anonymous client at %1").arg(pending->address));
 }
 
-void Host::admit(QIODevice* socket, Pending* pending, const QString& peer) {
+void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer) {
     socket->setParent(nullptr);
     delete pending;
     addConnection(socket, peer);

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QList>
 
+class QAbstractSocket;
 class QTcpServer;
 
 namespace automation {
@@ -45,7 +46,7 @@ private:
     class Pending;
     void startTls(Pending* pending);
     void startPlain(Pending* pending);
-    void admit(QIODevice* socket, Pending* pending, const QString& peer);
+    void admit(QAbstractSocket* socket, Pending* pending, const QString& peer);
     void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
     void turnAway(Pending* pending, const QString& reason);
     void log(const QString& peer, const QString& reason) const;

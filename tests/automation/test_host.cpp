@@ -184,6 +184,7 @@ private slots:
         r.object->release();
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), TestIdleMs + 5000);
         QVERIFY(host.running());
+        QVERIFY(!host.errors().contains("not a loopback"));
     }
 
     // The pairing road as a user takes it, from the tool.
@@ -538,6 +539,17 @@ private slots:
             QVERIFY2(out.contains("--listen"), out.constData());
         }
         QCOMPARE(home.run(exe, {"--max-per-peer", "0"}, &out), 2);
+
+        // An address other machines can reach is said aloud (nothing is
+        // sent to it: the host is stopped once it has spoken).
+        QProcess wide;
+        home.prepare(wide);
+        wide.start(exe, {"--listen", "0.0.0.0:0"});
+        QByteArray said;
+        QTRY_VERIFY((said += wide.readAllStandardError()).contains("0.0.0.0:"));
+        QVERIFY2(said.contains("is not a loopback address"), said.constData());
+        wide.kill();
+        wide.waitForFinished();
     }
 
 private:

@@ -24,6 +24,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <functional>
 #include <memory>
 
 // Servers started for activation leave after this long without clients.
@@ -45,9 +46,14 @@ inline QString automationctl() {
     return QFileInfo(QStringLiteral(HOST_EXE)).absolutePath() + QStringLiteral("/automationctl");
 }
 
+// Runs program set up by prepare (if any) to its end; its exit code, -1 when
+// it crashed or hung. output gets stdout and stderr together.
 inline int runProgram(const QString& program, const QStringList& args = {},
-                      QByteArray* output = nullptr) {
+                      QByteArray* output = nullptr,
+                      const std::function<void(QProcess&)>& prepare = {}) {
     QProcess p;
+    if (prepare)
+        prepare(p);
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForFinished(30000))
@@ -136,15 +142,7 @@ public:
     // crashed or hung.
     int run(const QString& program, const QStringList& args = {},
             QByteArray* output = nullptr) const {
-        QProcess p;
-        prepare(p);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        if (!p.waitForFinished(30000))
-            return -1;
-        if (output)
-            *output = p.readAll();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return runProgram(program, args, output, [this](QProcess& p) { prepare(p); });
     }
 
     // Gives what was made here, as root, to the user.

@@ -88,6 +88,10 @@ public:
     NetworkTransport(QTcpSocket* socket, const QString& machine, quint16 port, QObject* parent)
         : Transport(parent), m_socket(socket), m_machine(machine), m_port(port) {
         socket->setParent(this);
+        // Requests and answers are single small writes: Nagle's algorithm
+        // would hold them back for the peer's delayed acknowledgement.
+        connect(m_socket, &QAbstractSocket::connected, this,
+                [this] { m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1); });
         connect(m_socket, &QAbstractSocket::errorOccurred, this,
                 [this](QAbstractSocket::SocketError error) {
                     if (!m_ready && !m_failed)
