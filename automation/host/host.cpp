@@ -97,6 +97,7 @@ Host::Host(const HostOptions& options, const Identity& identity, QObject* parent
     : Broker(options.limits, parent),
       m_options(options),
       m_identity(identity),
+      m_tls(tlsConfiguration(identity)),
       m_authorized(TrustFile::Kind::AuthorizedClients) {
     connect(this, &Broker::refused, this, &Host::log);
 }
@@ -160,7 +161,7 @@ void Host::turnAway(Pending* pending, const QString& reason) {
 
 void Host::startTls(Pending* pending) {
     auto* socket = new QSslSocket(pending);
-    socket->setSslConfiguration(tlsConfiguration(m_identity));
+    socket->setSslConfiguration(m_tls);
     if (!socket->setSocketDescriptor(pending->takeDescriptor()))
         return turnAway(pending, socket->errorString());
     // Handshake flights, requests and answers are small writes: no waiting

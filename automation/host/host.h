@@ -53,6 +53,7 @@ private:
 
     HostOptions m_options;
     Identity m_identity;
+    QSslConfiguration m_tls;
     TrustFile m_authorized;
     QList<QTcpServer*> m_servers;
     QHash<QString, int> m_unchecked;  // per address: not yet admitted, or lingering after a refusal

@@ -108,7 +108,8 @@ QByteArray stamp(const QString& path) {
     return QByteArray::number(qulonglong(st.st_ino)) + ':' +
            QByteArray::number(qlonglong(st.st_size)) + ':' +
            QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
-           QByteArray::number(qlonglong(st.st_mtim.tv_nsec));
+           QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ':' +
+           QByteArray::number(st.st_mode) + ':' + QByteArray::number(st.st_uid);
 }
 
 Lock::~Lock() {

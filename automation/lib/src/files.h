@@ -16,8 +16,8 @@ Status read(const QString& path, QByteArray* data, bool* exists, bool privateOnl
 // Writes a new file beside path (mode 0600) and renames it over path.
 Status replace(const QString& path, const QByteArray& data);
 
-// What the file looks like now (inode, size, modification time): equal
-// stamps mean it has not changed. Empty when it does not exist.
+// What the file looks like now (inode, size, modification time, mode,
+// owner): equal stamps mean it has not changed. Empty when it does not exist.
 QByteArray stamp(const QString& path);
 
 // An flock on an open descriptor of path (created 0600 when missing). The

@@ -4,6 +4,7 @@
 #include "files.h"
 
 #include <QCryptographicHash>
+#include <QMutex>
 #include <QSysInfo>
 
 #include <openssl/bn.h>
@@ -98,6 +99,46 @@ Status parse(const QByteArray& keyPem, const QByteArray& certificatePem, const Q
     return {};
 }
 
+// Reads the identity, making it first when there is none.
+Status readIdentity(const QString& dir, const QString& keyPath, const QString& certPath,
+                    Identity* identity) {
+    const auto readBoth = [&](QByteArray* keyPem, QByteArray* certPem, bool* complete) {
+        bool haveKey = false;
+        bool haveCert = false;
+        Status s = files::read(keyPath, keyPem, &haveKey, true);
+        if (s.ok())
+            s = files::read(certPath, certPem, &haveCert);
+        *complete = haveKey && haveCert;
+        return s;
+    };
+    QByteArray keyPem;
+    QByteArray certPem;
+    bool complete = false;
+    if (const Status s = readBoth(&keyPem, &certPem, &complete); !s.ok())
+        return s;
+    if (complete)
+        return parse(keyPem, certPem, dir, identity);
+
+    if (const Status s = makeOwnDirectory(dir, Privacy::Owned); !s.ok())
+        return s;
+    files::Lock lock;
+    if (const Status s = lock.acquire(dir + QStringLiteral("/identity.lock"), -1); !s.ok())
+        return s;
+    // Another process may have made it while we waited.
+    if (const Status s = readBoth(&keyPem, &certPem, &complete); !s.ok())
+        return s;
+    if (!complete) {
+        if (const Status s = generate(&keyPem, &certPem); !s.ok())
+            return s;
+        // The certificate goes last: both files are there once it is.
+        if (const Status s = files::replace(keyPath, keyPem); !s.ok())
+            return s;
+        if (const Status s = files::replace(certPath, certPem); !s.ok())
+            return s;
+    }
+    return parse(keyPem, certPem, dir, identity);
+}
+
 }  // namespace
 
 QString identityOf(const QSslCertificate& certificate) {
@@ -146,41 +187,25 @@ Status loadIdentity(Identity* identity) {
     const QString dir = configDirectory();
     const QString keyPath = dir + QStringLiteral("/identity.key");
     const QString certPath = dir + QStringLiteral("/identity.crt");
-    const auto readBoth = [&](QByteArray* keyPem, QByteArray* certPem, bool* complete) {
-        bool haveKey = false;
-        bool haveCert = false;
-        Status s = files::read(keyPath, keyPem, &haveKey, true);
-        if (s.ok())
-            s = files::read(certPath, certPem, &haveCert);
-        *complete = haveKey && haveCert;
-        return s;
+    // Every remote creation needs it: read and decoded again only when the
+    // files have changed.
+    static QMutex cacheMutex;
+    static QByteArray cachedStamp;
+    static Identity cached;
+    const auto stampNow = [&] {
+        return dir.toUtf8() + '|' + files::stamp(keyPath) + '|' + files::stamp(certPath);
     };
-    QByteArray keyPem;
-    QByteArray certPem;
-    bool complete = false;
-    if (const Status s = readBoth(&keyPem, &certPem, &complete); !s.ok())
-        return s;
-    if (complete)
-        return parse(keyPem, certPem, dir, identity);
-
-    if (const Status s = makeOwnDirectory(dir, Privacy::Owned); !s.ok())
-        return s;
-    files::Lock lock;
-    if (const Status s = lock.acquire(dir + QStringLiteral("/identity.lock"), -1); !s.ok())
-        return s;
-    // Another process may have made it while we waited.
-    if (const Status s = readBoth(&keyPem, &certPem, &complete); !s.ok())
-        return s;
-    if (!complete) {
-        if (const Status s = generate(&keyPem, &certPem); !s.ok())
-            return s;
-        // The certificate goes last: both files are there once it is.
-        if (const Status s = files::replace(keyPath, keyPem); !s.ok())
-            return s;
-        if (const Status s = files::replace(certPath, certPem); !s.ok())
-            return s;
+    QMutexLocker locker(&cacheMutex);
+    if (!cachedStamp.isEmpty() && stampNow() == cachedStamp) {
+        *identity = cached;
+        return {};
     }
-    return parse(keyPem, certPem, dir, identity);
+    const Status loaded = readIdentity(dir, keyPath, certPath, identity);
+    if (loaded.ok()) {
+        cachedStamp = stampNow();
+        cached = *identity;
+    }
+    return loaded;
 }
 
 QSslConfiguration tlsConfiguration(const Identity& identity) {
