@@ -102,7 +102,13 @@ Host::Host(const HostOptions& options, const Identity& identity, QObject* parent
     connect(this, &Broker::refused, this, &Host::log);
 }
 
-Host::~Host() = default;
+Host::~Host() {
+    // Unchecked connections give their slots back to the tallies, which go
+    // before the children do.
+    const QObjectList children = this->children();
+    for (QObject* child : children)
+        delete dynamic_cast<Pending*>(child);
+}
 
 Status Host::listen(const QHostAddress& address, quint16 port) {
     auto* server = new Listener(this);

@@ -62,15 +62,6 @@ int main(int argc, char** argv) {
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    // The host starts servers as the user it runs as; as root that would be
-    // any registered program with every right.
-    if (::geteuid() == 0) {
-        err << "automation-host: refusing to run as root; run it as the user whose classes it "
-               "serves"
-            << Qt::endl;
-        return 1;
-    }
-
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral(
@@ -111,6 +102,14 @@ int main(int argc, char** argv) {
     parser.addOptions(
         {listenOption, maxOption, perPeerOption, requestOption, handshakeOption, anonymousOption});
     parser.process(app);
+    // The host starts servers as the user it runs as; as root that would be
+    // any registered program with every right.
+    if (::geteuid() == 0) {
+        err << "automation-host: refusing to run as root; run it as the user whose classes it "
+               "serves"
+            << Qt::endl;
+        return 1;
+    }
 
     HostOptions options;
     options.allowAnonymous = parser.isSet(anonymousOption);

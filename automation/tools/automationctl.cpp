@@ -363,7 +363,7 @@ void usage(QTextStream& stream) {
     for (const auto& [name, command] : commands())
         stream
             << "  "
-            << QString(name + QLatin1Char(' ') + QLatin1String(command.arguments)).leftJustified(28)
+            << QString(name + QLatin1Char(' ') + QLatin1String(command.arguments)).leftJustified(31)
             << ' ' << command.summary << '\n';
     stream << "\nautomationctl COMMAND --help shows the options of a command.\n"
               "\nPairing two machines (or two users): on the host machine, as the user whose\n"
