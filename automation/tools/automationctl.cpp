@@ -145,6 +145,16 @@ int identity(QCommandLineParser&, const QStringList&) {
     return 0;
 }
 
+// An identity as typed on the command line, in its canonical form.
+bool typedIdentity(const char* command, const QString& text, QString* id) {
+    *id = canonicalIdentity(text);
+    if (id->isEmpty())
+        err << "automationctl " << command << ": " << text
+            << " is not an identity (thirteen groups of four letters A-Z and digits 2-7)"
+            << Qt::endl;
+    return !id->isEmpty();
+}
+
 // The identity automation-host on machine presents, read from its TLS
 // handshake; nothing else is sent.
 Status fetchHostIdentity(const QString& machine, QString* id) {
@@ -153,7 +163,8 @@ Status fetchHostIdentity(const QString& machine, QString* id) {
         return s;
     QSslSocket socket;
     socket.setSslConfiguration(tlsConfiguration(me));
-    socket.connectToHostEncrypted(machine, hostPort());
+    // Brackets around an IPv6 address are for people, not for connecting.
+    socket.connectToHostEncrypted(TrustFile::machineKey(machine), hostPort());
     const int ms = ObjectFactory::defaultTimeouts().connectMs;
     if (!socket.waitForEncrypted(ms))
         return Status::failure(
@@ -176,13 +187,8 @@ int addHost(QCommandLineParser& parser, const QStringList& args) {
     }
     QString id;
     if (args.size() > 1) {
-        id = canonicalIdentity(args.at(1));
-        if (id.isEmpty()) {
-            err << "automationctl add-host: " << args.at(1)
-                << " is not an identity (thirteen groups of four letters A-Z and digits 2-7)"
-                << Qt::endl;
+        if (!typedIdentity("add-host", args.at(1), &id))
             return 2;
-        }
     } else {
         if (const Status s = fetchHostIdentity(machine, &id); !s.ok())
             return failed(s);
@@ -249,13 +255,9 @@ int removeTrust(TrustFile::Kind kind, const QString& key, const QString& id) {
 }
 
 int authorize(QCommandLineParser& parser, const QStringList& args) {
-    const QString id = canonicalIdentity(args.at(0));
-    if (id.isEmpty()) {
-        err << "automationctl authorize: " << args.at(0)
-            << " is not an identity (thirteen groups of four letters A-Z and digits 2-7)"
-            << Qt::endl;
+    QString id;
+    if (!typedIdentity("authorize", args.at(0), &id))
         return 2;
-    }
     TrustFile clients(TrustFile::Kind::AuthorizedClients);
     bool added = false;
     if (const Status s =
