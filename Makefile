@@ -7,7 +7,8 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 
 # Debian 12 packages the build, the tests and the benchmarks need (xvfb runs
-# the tests that look at a window as an X server draws it).
+# the tests that look at a window as an X server draws it; libssl-dev brings
+# libcrypto's headers, with which users' TLS identities are made).
 PACKAGES := cmake make g++ qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
             libgl-dev libssl-dev fonts-liberation xvfb xauth
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
