@@ -2,93 +2,25 @@
 // the requested classes on this machine, keeping each object until its client
 // releases it or disconnects.
 
+#include "host.h"
 #include "socketactivation.h"
 
-#include <automation/broker.h>
 #include <automation/environment.h>
-#include <automation/objectfactory.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QSysInfo>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTextStream>
 
+#include <unistd.h>
 #include <csignal>
 #include <optional>
 
 namespace {
 
 using namespace automation;
-
-class Host : public Broker {
-public:
-    using Broker::Broker;
-
-    bool listen(const QHostAddress& address, quint16 port, QString* error) {
-        auto* server = new QTcpServer(this);
-        if (!server->listen(address, port)) {
-            *error = server->errorString();
-            delete server;
-            return false;
-        }
-        serve(server);
-        return true;
-    }
-
-    // A listening socket handed over by the service manager.
-    bool adopt(int descriptor, QString* error) {
-        auto* server = new QTcpServer(this);
-        if (!server->setSocketDescriptor(descriptor)) {
-            *error = server->errorString();
-            delete server;
-            return false;
-        }
-        serve(server);
-        return true;
-    }
-
-    QList<QTcpServer*> servers() const { return m_servers; }
-
-protected:
-    void activate(const QString& className, QObject* context, Done done) override {
-        // Local only: a class registered for remote activation here is
-        // refused rather than relayed to a third machine.
-        auto* factory = new ObjectFactory(context);
-        factory->setLocalOnly(true);
-        connect(factory, &ObjectFactory::finished, context,
-                [factory, className, done](const CreateResult& result) {
-                    factory->deleteLater();
-                    if (result.ok()) {
-                        done({result.object, result.object->description(), CreateError::None, {}});
-                        return;
-                    }
-                    Activation failed;
-                    failed.error = result.error;
-                    failed.reason = result.reason;
-                    if (result.error == CreateError::NotRegistered) {
-                        failed.error = CreateError::HostRefused;
-                        failed.reason = QStringLiteral("class %1 is not registered on %2")
-                                            .arg(className, QSysInfo::machineHostName());
-                    }
-                    done(failed);
-                });
-        factory->create(className);
-    }
-
-private:
-    void serve(QTcpServer* server) {
-        connect(server, &QTcpServer::newConnection, this, [this, server] {
-            while (QTcpSocket* socket = server->nextPendingConnection())
-                addConnection(socket);
-        });
-        m_servers.append(server);
-    }
-
-    QList<QTcpServer*> m_servers;
-};
 
 struct Endpoint {
     QHostAddress address;
@@ -129,11 +61,16 @@ int main(int argc, char** argv) {
     // A client that goes away mid-write must not take the host with it.
     std::signal(SIGPIPE, SIG_IGN);
 
+    QTextStream out(stdout);
+    QTextStream err(stderr);
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Accepts remote activation requests over TCP and activates classes "
-                       "registered for local activation on this machine.\n"
-                       "Listens on the loopback addresses at port %1 unless told otherwise.")
+        QStringLiteral(
+            "Accepts remote activation requests and activates classes registered for local "
+            "activation on this machine, as the user it runs as.\n"
+            "Clients are served over TLS 1.3 when they present an identity listed in "
+            "authorized_clients (automationctl authorize), or this user's own.\n"
+            "Listens on the loopback addresses at port %1 unless told otherwise.")
             .arg(DefaultHostPort));
     parser.addHelpOption();
     const QCommandLineOption listenOption(
@@ -144,35 +81,57 @@ int main(int argc, char** argv) {
     const QCommandLineOption maxOption(QStringLiteral("max-connections"),
                                        QStringLiteral("Connections served at once (default 64)."),
                                        QStringLiteral("N"), QStringLiteral("64"));
+    const QCommandLineOption perPeerOption(
+        QStringLiteral("max-per-peer"),
+        QStringLiteral("Connections one client may hold: per identity once authenticated, per "
+                       "address before (default 16)."),
+        QStringLiteral("N"), QStringLiteral("16"));
     const QCommandLineOption requestOption(
         QStringLiteral("request-timeout"),
         QStringLiteral("Milliseconds a client has to complete a request it started (default "
                        "10000)."),
         QStringLiteral("MS"), QStringLiteral("10000"));
+    const QCommandLineOption handshakeOption(
+        QStringLiteral("handshake-timeout"),
+        QStringLiteral("Milliseconds a client has from connecting to being authenticated "
+                       "(default 5000)."),
+        QStringLiteral("MS"), QStringLiteral("5000"));
     const QCommandLineOption idleOption(
         QStringLiteral("exit-idle-time"),
         QStringLiteral("When started by socket activation, exit after this many milliseconds "
                        "without a connection (default 60000; 0 never exits)."),
         QStringLiteral("MS"), QStringLiteral("60000"));
-    parser.addOption(listenOption);
-    parser.addOption(maxOption);
-    parser.addOption(requestOption);
-    parser.addOption(idleOption);
+    const QCommandLineOption anonymousOption(
+        QStringLiteral("allow-anonymous"),
+        QStringLiteral("Also serve requests without authentication (level 1, No "
+                       "Authentication) from anyone who can reach the host. Off by default."));
+    parser.addOptions({listenOption, maxOption, perPeerOption, requestOption, handshakeOption,
+                       idleOption, anonymousOption});
     parser.process(app);
+    // The host starts servers as the user it runs as; as root that would be
+    // any registered program with every right.
+    if (::geteuid() == 0) {
+        err << "automation-host: refusing to run as root; run it as the user whose classes it "
+               "serves"
+            << Qt::endl;
+        return 1;
+    }
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    Broker::Limits limits;
-    bool ok = false;
-    limits.maxConnections = parser.value(maxOption).toInt(&ok);
-    bool requestOk = false;
-    limits.requestMs = parser.value(requestOption).toInt(&requestOk);
+    HostOptions options;
+    options.allowAnonymous = parser.isSet(anonymousOption);
+    const auto number = [&](const QCommandLineOption& option, int* value) {
+        bool ok = false;
+        *value = parser.value(option).toInt(&ok);
+        return ok && *value > 0;
+    };
     bool idleOk = false;
     const int idleMs = parser.value(idleOption).toInt(&idleOk);
-    if (!ok || limits.maxConnections < 1 || !requestOk || limits.requestMs < 1 || !idleOk ||
-        idleMs < 0) {
-        err << "automation-host: --max-connections and --request-timeout take positive numbers, "
-               "--exit-idle-time a number from 0"
+    if (!number(maxOption, &options.limits.maxConnections) ||
+        !number(perPeerOption, &options.limits.maxPerPeer) ||
+        !number(requestOption, &options.limits.requestMs) ||
+        !number(handshakeOption, &options.handshakeMs) || !idleOk || idleMs < 0) {
+        err << "automation-host: --max-connections, --max-per-peer, --request-timeout and "
+               "--handshake-timeout take positive numbers, --exit-idle-time a number from 0"
             << Qt::endl;
         return 2;
     }
@@ -198,33 +157,46 @@ int main(int argc, char** argv) {
         endpoints = {{QHostAddress(QHostAddress::LocalHost), DefaultHostPort},
                      {QHostAddress(QHostAddress::LocalHostIPv6), DefaultHostPort}};
 
-    Host host(limits);
+    Identity identity;
+    if (const Status s = loadIdentity(&identity); !s.ok()) {
+        err << "automation-host: " << s.reason << Qt::endl;
+        return 1;
+    }
+    Host host(options, identity);
     for (int descriptor : passed) {
-        QString error;
-        if (!host.adopt(descriptor, &error)) {
-            err << "automation-host: cannot take socket " << descriptor << ": " << error
+        if (const Status s = host.adopt(descriptor); !s.ok()) {
+            err << "automation-host: cannot take socket " << descriptor << ": " << s.reason
                 << Qt::endl;
             return 1;
         }
     }
     for (const Endpoint& e : endpoints) {
-        QString error;
-        if (host.listen(e.address, e.port, &error))
+        const Status s = host.listen(e.address, e.port);
+        if (s.ok())
             continue;
         // A machine without IPv6 loopback still serves on 127.0.0.1.
         if (defaults && e.address.protocol() == QAbstractSocket::IPv6Protocol)
             continue;
         err << "automation-host: cannot listen at " << e.address.toString() << " port " << e.port
-            << ": " << error << Qt::endl;
+            << ": " << s.reason << Qt::endl;
         return 1;
     }
+    out << "automation-host identity " << identity.id << Qt::endl;
     for (const QTcpServer* server : host.servers()) {
         const QHostAddress a = server->serverAddress();
         const QString shown = a.protocol() == QAbstractSocket::IPv6Protocol
                                   ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
                                   : a.toString();
+        if (!a.isLoopback())
+            err << "automation-host: " << shown << ':' << server->serverPort()
+                << " is not a loopback address: other machines can reach this host there"
+                << Qt::endl;
         out << "automation-host listening on " << shown << ':' << server->serverPort() << Qt::endl;
     }
+    if (options.allowAnonymous)
+        err << "automation-host: --allow-anonymous: requests without authentication (level 1) are "
+               "served for anyone who can reach the addresses above"
+            << Qt::endl;
     if (!passed.isEmpty())
         exitWhenIdle(&host, passed, idleMs);
     return QCoreApplication::exec();

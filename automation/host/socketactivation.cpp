@@ -1,6 +1,6 @@
 #include "socketactivation.h"
 
-#include <automation/broker.h>
+#include "host.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -48,26 +48,26 @@ bool passedListeningSockets(QList<int>* descriptors, QString* error) {
     return true;
 }
 
-void exitWhenIdle(Broker* broker, const QList<int>& listening, int idleMs) {
+void exitWhenIdle(Host* host, const QList<int>& listening, int idleMs) {
     if (idleMs <= 0)
         return;
-    auto* timer = new QTimer(broker);
+    auto* timer = new QTimer(host);
     timer->setSingleShot(true);
     timer->setInterval(idleMs);
-    QObject::connect(timer, &QTimer::timeout, broker, [timer, listening, idleMs] {
-        if (clientWaiting(listening))
+    QObject::connect(timer, &QTimer::timeout, host, [host, timer, listening, idleMs] {
+        if (clientWaiting(listening) || host->uncheckedCount() > 0)
             return timer->start();
         QTextStream(stdout) << "automation-host: no client for " << idleMs << " ms, leaving"
                             << Qt::endl;
         QCoreApplication::exit(0);
     });
-    QObject::connect(broker, &Broker::connectionCountChanged, timer, [timer](int count) {
+    QObject::connect(host, &Broker::connectionCountChanged, timer, [timer](int count) {
         if (count == 0)
             timer->start();
         else
             timer->stop();
     });
-    if (broker->connectionCount() == 0)
+    if (host->connectionCount() == 0)
         timer->start();
 }
 

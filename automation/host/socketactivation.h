@@ -9,7 +9,7 @@
 
 namespace automation {
 
-class Broker;
+class Host;
 
 // The listening TCP sockets passed in through LISTEN_FDS and LISTEN_PID; none
 // when the host was started by hand. The variables are removed and the
@@ -18,9 +18,9 @@ class Broker;
 // TCP socket.
 bool passedListeningSockets(QList<int>* descriptors, QString* error);
 
-// Ends the program (exit code 0) once broker has had no connection for
-// idleMs. A client still waiting to be accepted on one of the listening
-// descriptors keeps it running; 0 never ends it.
-void exitWhenIdle(Broker* broker, const QList<int>& listening, int idleMs);
+// Ends the program (exit code 0) once host has had no connection for idleMs.
+// A client still waiting to be accepted on one of the listening descriptors,
+// or one whose handshake is under way, keeps it running; 0 never ends it.
+void exitWhenIdle(Host* host, const QList<int>& listening, int idleMs);
 
 }  // namespace automation

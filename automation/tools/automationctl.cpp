@@ -1,13 +1,18 @@
 // automationctl: the command-line face of the automation layer.
 
 #include <automation/classstore.h>
+#include <automation/environment.h>
+#include <automation/identity.h>
 #include <automation/objectfactory.h>
 #include <automation/remoteactivation.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QSslSocket>
 #include <QTextStream>
+
+#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -26,21 +31,15 @@ struct Command {
     std::function<void(QCommandLineParser&)> options = {};
 };
 
-int storeFailed(const ClassStore& store) {
-    err << "automationctl: " << store.errorString() << Qt::endl;
-    return 1;
-}
-
-int notRegistered(const QString& name) {
-    err << "automationctl: class " << name << " is not registered" << Qt::endl;
+int failed(const Status& status) {
+    err << "automationctl: " << status.reason << Qt::endl;
     return 1;
 }
 
 int list(QCommandLineParser&, const QStringList&) {
-    ClassStore store;
     QList<ClassRecord> records;
-    if (!store.list(&records))
-        return storeFailed(store);
+    if (const Status s = ClassStore().list(&records); !s.ok())
+        return failed(s);
     for (const ClassRecord& r : records) {
         out << r.name << '\t'
             << (r.activation.remote ? QStringLiteral("remote:") + r.activation.machine
@@ -51,13 +50,9 @@ int list(QCommandLineParser&, const QStringList&) {
 }
 
 int show(QCommandLineParser&, const QStringList& args) {
-    ClassStore store;
     ClassRecord r;
-    const StoreResult result = store.find(args.at(0), &r);
-    if (result == StoreResult::Failed)
-        return storeFailed(store);
-    if (result == StoreResult::NotFound)
-        return notRegistered(args.at(0));
+    if (const Status s = ClassStore().find(args.at(0), &r); !s.ok())
+        return failed(s);
     out << "name: " << r.name << "\nclass id: " << r.classId << "\nserver: " << r.server
         << "\nremote: " << (r.activation.remote ? "true" : "false")
         << "\nmachine: " << r.activation.machine << "\nprotocol: " << r.activation.protocol
@@ -66,21 +61,18 @@ int show(QCommandLineParser&, const QStringList& args) {
 }
 
 int registerCommand(QCommandLineParser& parser, const QStringList& args) {
-    ClassStore store;
     const QString server = QFileInfo(args.at(1)).absoluteFilePath();
-    if (!store.registerClass(args.at(0), parser.value(QStringLiteral("class-id")), server))
-        return storeFailed(store);
+    const Status s =
+        ClassStore().registerClass(args.at(0), parser.value(QStringLiteral("class-id")), server);
+    if (!s.ok())
+        return failed(s);
     out << "registered " << args.at(0).trimmed() << " -> " << server << '\n';
     return 0;
 }
 
 int unregisterCommand(QCommandLineParser&, const QStringList& args) {
-    ClassStore store;
-    const StoreResult result = store.unregisterClass(args.at(0));
-    if (result == StoreResult::Failed)
-        return storeFailed(store);
-    if (result == StoreResult::NotFound)
-        return notRegistered(args.at(0));
+    if (const Status s = ClassStore().unregisterClass(args.at(0)); !s.ok())
+        return failed(s);
     out << "unregistered " << args.at(0).trimmed() << '\n';
     return 0;
 }
@@ -89,11 +81,10 @@ int get(QCommandLineParser&, const QStringList& args) {
     RemoteActivation component;
     const auto settings = component.GetRemoteActivation(args.at(0));
     if (!settings) {
-        if (!component.lastError().isEmpty()) {
-            err << "automationctl: " << component.lastError() << Qt::endl;
-            return 1;
-        }
-        return notRegistered(args.at(0));
+        if (!component.lastError().isEmpty())
+            return failed({Error::StoreFailure, component.lastError()});
+        return failed(
+            {Error::NotRegistered, QStringLiteral("class %1 is not registered").arg(args.at(0))});
     }
     out << "remote: " << (settings->remote ? "true" : "false") << "\nmachine: " << settings->machine
         << "\nprotocol: " << settings->protocol << "\nlevel: " << settings->level << '\n';
@@ -146,6 +137,144 @@ int create(QCommandLineParser& parser, const QStringList& args) {
     return 0;
 }
 
+int identity(QCommandLineParser&, const QStringList&) {
+    Identity me;
+    if (const Status s = loadIdentity(&me); !s.ok())
+        return failed(s);
+    out << me.id << '\n';
+    return 0;
+}
+
+// An identity as typed on the command line, in its canonical form.
+bool typedIdentity(const char* command, const QString& text, QString* id) {
+    *id = canonicalIdentity(text);
+    if (id->isEmpty())
+        err << "automationctl " << command << ": " << text
+            << " is not an identity (thirteen groups of four letters A-Z and digits 2-7)"
+            << Qt::endl;
+    return !id->isEmpty();
+}
+
+// The identity automation-host on machine presents, read from its TLS
+// handshake; nothing else is sent.
+Status fetchHostIdentity(const QString& machine, QString* id) {
+    Identity me;
+    if (const Status s = loadIdentity(&me); !s.ok())
+        return s;
+    QSslSocket socket;
+    socket.setSslConfiguration(tlsConfiguration(me));
+    // Brackets around an IPv6 address are for people, not for connecting.
+    socket.connectToHostEncrypted(TrustFile::machineKey(machine), hostPort());
+    const int ms = ObjectFactory::defaultTimeouts().connectMs;
+    if (!socket.waitForEncrypted(ms))
+        return Status::failure(
+            Error::ConnectionRefused,
+            QStringLiteral("no TLS handshake with automation-host on %1 port %2: %3")
+                .arg(machine)
+                .arg(hostPort())
+                .arg(socket.errorString()));
+    *id = identityOf(socket.peerCertificate());
+    socket.abort();
+    return {};
+}
+
+int addHost(QCommandLineParser& parser, const QStringList& args) {
+    const QString machine =
+        TrustFile::machineKey(args.at(0)).isEmpty() ? QString() : args.at(0).trimmed();
+    if (machine.isEmpty()) {
+        err << "automationctl add-host: the machine is blank" << Qt::endl;
+        return 2;
+    }
+    QString id;
+    if (args.size() > 1) {
+        if (!typedIdentity("add-host", args.at(1), &id))
+            return 2;
+    } else {
+        if (const Status s = fetchHostIdentity(machine, &id); !s.ok())
+            return failed(s);
+        out << "automation-host on " << machine << " port " << hostPort()
+            << " presents identity\n  " << id
+            << "\nCompare it with what 'automationctl identity' shows for the host's user there."
+            << Qt::endl;
+        // No trust on first use without the user's word.
+        if (!parser.isSet(QStringLiteral("yes"))) {
+            if (!::isatty(STDIN_FILENO)) {
+                err << "automationctl add-host: not recorded; give --yes to record a fetched "
+                       "identity without asking"
+                    << Qt::endl;
+                return 1;
+            }
+            out << "Record it for " << machine << "? [y/N] " << Qt::flush;
+            const QString answer = QTextStream(stdin).readLine().trimmed();
+            if (answer.compare(QLatin1String("y"), Qt::CaseInsensitive) != 0 &&
+                answer.compare(QLatin1String("yes"), Qt::CaseInsensitive) != 0) {
+                err << "automationctl add-host: not recorded" << Qt::endl;
+                return 1;
+            }
+        }
+    }
+    TrustFile hosts(TrustFile::Kind::KnownHosts);
+    bool added = false;
+    if (const Status s = hosts.add({machine, id, parser.value(QStringLiteral("comment"))}, &added);
+        !s.ok())
+        return failed(s);
+    out << (added ? "recorded " : "already recorded ") << machine << ' ' << id << " in "
+        << hosts.path() << '\n';
+    return 0;
+}
+
+int listTrust(TrustFile::Kind kind) {
+    TrustFile file(kind);
+    QList<TrustEntry> entries;
+    if (const Status s = file.entries(&entries); !s.ok())
+        return failed(s);
+    for (const TrustEntry& e : std::as_const(entries)) {
+        if (kind == TrustFile::Kind::KnownHosts)
+            out << e.machine << ' ';
+        out << e.identity;
+        if (!e.comment.isEmpty())
+            out << ' ' << e.comment;
+        out << '\n';
+    }
+    return 0;
+}
+
+int removeTrust(TrustFile::Kind kind, const QString& key, const QString& id) {
+    TrustFile file(kind);
+    int removed = 0;
+    if (const Status s = file.remove(key, id, &removed); !s.ok())
+        return failed(s);
+    if (removed == 0) {
+        err << "automationctl: no entry for " << (id.isEmpty() ? key : key + QLatin1Char(' ') + id)
+            << " in " << file.path() << Qt::endl;
+        return 1;
+    }
+    out << "removed " << removed << (removed == 1 ? " entry" : " entries") << " from "
+        << file.path() << '\n';
+    return 0;
+}
+
+int authorize(QCommandLineParser& parser, const QStringList& args) {
+    QString id;
+    if (!typedIdentity("authorize", args.at(0), &id))
+        return 2;
+    TrustFile clients(TrustFile::Kind::AuthorizedClients);
+    bool added = false;
+    if (const Status s =
+            clients.add({QString(), id, parser.value(QStringLiteral("comment"))}, &added);
+        !s.ok())
+        return failed(s);
+    out << (added ? "authorized " : "already authorized ") << id << " in " << clients.path()
+        << '\n';
+    return 0;
+}
+
+void addComment(QCommandLineParser& p) {
+    p.addOption({QStringLiteral("comment"),
+                 QStringLiteral("A note kept with the entry, e.g. whose identity it is."),
+                 QStringLiteral("TEXT")});
+}
+
 const std::map<QString, Command>& commands() {
     static const std::map<QString, Command> table{
         {QStringLiteral("list"), {"", "List the registered classes.", list}},
@@ -190,6 +319,41 @@ const std::map<QString, Command>& commands() {
                            QStringLiteral("Give up after this many milliseconds."),
                            QStringLiteral("MS")});
           }}},
+        {QStringLiteral("identity"),
+         {"", "Print this user's identity (made on first use).", identity}},
+        {QStringLiteral("add-host"),
+         {"MACHINE [IDENTITY]",
+          "Trust automation-host on MACHINE with IDENTITY. Without IDENTITY, fetch the host's "
+          "identity, show it and ask (--yes records it without asking).",
+          addHost,
+          [](QCommandLineParser& p) {
+              p.addOption({QStringLiteral("yes"),
+                           QStringLiteral("Record a fetched identity without asking.")});
+              addComment(p);
+          }}},
+        {QStringLiteral("hosts"),
+         {"", "List the trusted hosts: machine, identity, comment.",
+          [](QCommandLineParser&, const QStringList&) {
+              return listTrust(TrustFile::Kind::KnownHosts);
+          }}},
+        {QStringLiteral("remove-host"),
+         {"MACHINE [IDENTITY]", "Stop trusting the hosts recorded for MACHINE (or only IDENTITY).",
+          [](QCommandLineParser&, const QStringList& args) {
+              return removeTrust(TrustFile::Kind::KnownHosts, args.at(0), args.value(1));
+          }}},
+        {QStringLiteral("authorize"),
+         {"IDENTITY", "Let the client with IDENTITY use automation-host as this user.", authorize,
+          addComment}},
+        {QStringLiteral("clients"),
+         {"", "List the authorized clients: identity, comment.",
+          [](QCommandLineParser&, const QStringList&) {
+              return listTrust(TrustFile::Kind::AuthorizedClients);
+          }}},
+        {QStringLiteral("revoke"),
+         {"IDENTITY", "Stop serving the client with IDENTITY.",
+          [](QCommandLineParser&, const QStringList& args) {
+              return removeTrust(TrustFile::Kind::AuthorizedClients, args.at(0), QString());
+          }}},
     };
     return table;
 }
@@ -201,9 +365,24 @@ void usage(QTextStream& stream) {
     for (const auto& [name, command] : commands())
         stream
             << "  "
-            << QString(name + QLatin1Char(' ') + QLatin1String(command.arguments)).leftJustified(20)
+            << QString(name + QLatin1Char(' ') + QLatin1String(command.arguments)).leftJustified(31)
             << ' ' << command.summary << '\n';
-    stream << "\nautomationctl COMMAND --help shows the options of a command.\n";
+    stream << "\nautomationctl COMMAND --help shows the options of a command.\n"
+              "\nPairing two machines (or two users): on the host machine, as the user whose\n"
+              "classes are served, start automation-host and print its identity:\n"
+              "  host$   automation-host --listen 0.0.0.0:47610 &\n"
+              "  host$   automationctl identity\n"
+              "On the client, record that identity for the machine and print the client's own:\n"
+              "  client$ automationctl add-host box.example.org HOST-IDENTITY\n"
+              "  client$ automationctl identity\n"
+              "Back on the host, authorize the client's identity:\n"
+              "  host$   automationctl authorize CLIENT-IDENTITY --comment \"alice on laptop\"\n"
+              "Then classes registered there are created from the client at any level but 1:\n"
+              "  client$ automationctl set Server.Application --remote --machine box.example.org "
+              "--level 6\n"
+              "  client$ automationctl create Server.Application\n"
+              "Identities and trust files live in $XDG_CONFIG_HOME/automation "
+              "(~/.config/automation).\n";
 }
 
 }  // namespace
@@ -238,7 +417,9 @@ int main(int argc, char** argv) {
         command.options(parser);
     parser.process(args.mid(1));
     const QStringList values = parser.positionalArguments();
-    if (values.size() != positional.size()) {
+    const auto required = std::count_if(positional.cbegin(), positional.cend(),
+                                        [](const QString& p) { return !p.startsWith('['); });
+    if (values.size() < required || values.size() > positional.size()) {
         err << "automationctl " << found->first << ": expected " << command.arguments << "\n";
         return 2;
     }

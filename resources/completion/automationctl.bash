@@ -1,6 +1,7 @@
 # bash completion for automationctl                        -*- shell-script -*-
 
-# What each command takes: its arguments (NAME is a class name, PATH a file)
+# What each command takes: its arguments (NAME is a class name, PATH a file,
+# MACHINE a host name; IDENTITY is typed or pasted)
 # and its options, a value-taking one marked with a trailing '='. A new
 # command needs one line here.
 declare -gA _automationctl_commands=(
@@ -11,6 +12,13 @@ declare -gA _automationctl_commands=(
     [get]="NAME|"
     [set]="NAME|--local --remote --machine= --protocol= --level= --class-id="
     [create]="NAME|--timeout="
+    [identity]="|"
+    [add-host]="MACHINE IDENTITY|--yes --comment="
+    [hosts]="|"
+    [remove-host]="MACHINE IDENTITY|"
+    [authorize]="IDENTITY|--comment="
+    [clients]="|"
+    [revoke]="IDENTITY|"
 )
 
 _automationctl_values() {
@@ -67,6 +75,7 @@ _automationctl() {
     case ${arguments[position]} in
         NAME) COMPREPLY=($(compgen -W "$(automationctl list 2>/dev/null | cut -f1)" -- "$cur")) ;;
         PATH) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- "$cur")) ;;
+        MACHINE) COMPREPLY=($(compgen -A hostname -- "$cur")) ;;
     esac
 }
 complete -F _automationctl automationctl

@@ -55,9 +55,9 @@ bool StartServer(const QString& path, QString* reason) {
 ServerRegistration FindServerRegistration(const QString& path, QString* reason) {
     automation::ClassStore store;
     QList<automation::ClassRecord> classes;
-    if (!store.list(&classes)) {
+    if (const automation::Status listed = store.list(&classes); !listed) {
         if (reason)
-            *reason = store.errorString();
+            *reason = listed.reason;
         return ServerRegistration::Unreadable;
     }
     const std::optional<FileIdentity> chosen = identity(path);

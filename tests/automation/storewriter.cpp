@@ -13,9 +13,11 @@ int main(int argc, char** argv) {
     automation::ClassStore store;
     const int count = args.at(2).toInt();
     for (int i = 0; i < count; ++i) {
-        if (!store.registerClass(args.at(1) + QLatin1Char('.') + QString::number(i), QString(),
-                                 QStringLiteral("/usr/bin/%1").arg(args.at(1)))) {
-            QTextStream(stderr) << store.errorString() << Qt::endl;
+        const automation::Status s =
+            store.registerClass(args.at(1) + QLatin1Char('.') + QString::number(i), QString(),
+                                QStringLiteral("/usr/bin/%1").arg(args.at(1)));
+        if (!s.ok()) {
+            QTextStream(stderr) << s.reason << Qt::endl;
             return 1;
         }
     }

@@ -1,16 +1,24 @@
 // Local activation end to end: registering by running Server.exe, creating
-// cold and warm, releasing, and each way a local server can fail.
+// cold and warm, releasing, each way a local server can fail, and what keeps
+// other users out: private socket folders, trusted executables, the serving
+// lock, and both ends checking each other's user.
 
 #include <automation/classstore.h>
+#include <automation/environment.h>
 #include <automation/objectfactory.h>
+#include <automation/wire.h>
 
 #include "processes.h"
 
 #include <testenv.h>
 
 #include <QElapsedTimer>
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <sys/stat.h>
+#include <csignal>
 
 #include <optional>
 
@@ -21,8 +29,21 @@ namespace {
 const QString App = QStringLiteral("Server.Application");
 
 void registerTestClass(const QString& name, const QString& server) {
-    ClassStore store;
-    QVERIFY2(store.registerClass(name, QString(), server), qPrintable(store.errorString()));
+    const Status s = ClassStore().registerClass(name, QString(), server);
+    QVERIFY2(s.ok(), qPrintable(s.reason));
+}
+
+QString socketOf(const QString& executable) {
+    QString path;
+    const Status s = serverSocketPath(executable, &path);
+    return s.ok() ? path : QString();
+}
+
+// A copy of program at path, executable by its owner only.
+void copyProgram(const QString& program, const QString& path) {
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(QFile::copy(program, path));
+    QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 }
 
 }  // namespace
@@ -38,19 +59,20 @@ private slots:
     void cleanup() {
         m_env.reset();
         qunsetenv("AUTOMATION_TEST_SERVER_MODE");
+        qunsetenv("AUTOMATION_TEST_SERVER_DIR");
     }
 
     void runningServerRegistersIt() {
         QCOMPARE(runProgram(SERVER_EXE), 0);
         ClassRecord r;
-        QCOMPARE(ClassStore().find("server.application", &r), StoreResult::Ok);
+        QVERIFY(ClassStore().find("server.application", &r).ok());
         QCOMPARE(r.name, App);
         QCOMPARE(r.server, QFileInfo(SERVER_EXE).absoluteFilePath());
         QVERIFY(!r.activation.remote);
         QVERIFY(!r.classId.isEmpty());
 
         QCOMPARE(runProgram(SERVER_EXE, {"-Unregister"}), 0);
-        QCOMPARE(ClassStore().find(App, &r), StoreResult::NotFound);
+        QCOMPARE(ClassStore().find(App, &r).error, Error::NotRegistered);
     }
 
     void serverReportsRegistrationFailure() {
@@ -118,23 +140,27 @@ private slots:
         QCOMPARE(created, 1);
     }
 
+    // Cancelled while the server makes the object: no result, and the object
+    // that arrives later is released, so the server can leave.
     void cancelReleasesWhatArrivesLater() {
-        QCOMPARE(runProgram(SERVER_EXE), 0);
+        QCOMPARE(runProgram(TEST_SERVER), 0);
+        qputenv("AUTOMATION_TEST_SERVER_MODE", "hold");
+        qputenv("AUTOMATION_TEST_SERVER_DIR", QFile::encodeName(m_env->root()));
         ObjectFactory factory;
         QSignalSpy spy(&factory, &ObjectFactory::finished);
-        factory.create(App);
-        QTest::qWait(30);  // the server is starting
+        factory.create("Test.Object");
+        QFile asked(m_env->root() + "/asked");
+        QTRY_VERIFY_WITH_TIMEOUT(asked.size() > 0, 10000);  // the request is in
+        QVERIFY(asked.open(QIODevice::ReadOnly));
+        const qint64 pid = asked.readAll().toLongLong();
         factory.cancel();
         QVERIFY(!factory.isBusy());
-        QTest::qWait(1500);
-        QCOMPARE(spy.count(), 0);
-        // Nothing holds the server: the next creation finds it (or a new
-        // one), and once released it leaves.
-        const CreateResult r = createObject(App);
-        QVERIFY2(r.ok(), qPrintable(r.reason));
-        const qint64 pid = pidOf(r.object->description());
-        r.object->release();
+        QFile go(m_env->root() + "/go");
+        QVERIFY(go.open(QIODevice::WriteOnly));
+        go.close();
+        // Nothing holds the object the server then makes: it leaves.
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), TestIdleMs + 5000);
+        QCOMPARE(spy.count(), 0);
     }
 
     void unregisteredClass() {
@@ -151,7 +177,7 @@ private slots:
         QTest::addColumn<QString>("server");
         QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("not executable") << "plain.txt" << QByteArray() << "not an executable";
+        QTest::newRow("not executable") << "plain/plain.txt" << QByteArray() << "not an executable";
         QTest::newRow("directory") << "/usr/bin" << QByteArray() << "not an executable";
         QTest::newRow("exits at once") << TEST_SERVER << QByteArray("exit") << "exited before";
     }
@@ -161,6 +187,7 @@ private slots:
         QFETCH(QString, reason);
         if (QDir::isRelativePath(server)) {
             server = m_env->root() + '/' + server;
+            QVERIFY(QDir().mkpath(QFileInfo(server).path()));
             QFile plain(server);
             QVERIFY(plain.open(QIODevice::WriteOnly));
             plain.write("#!/bin/sh\n");
@@ -174,8 +201,8 @@ private slots:
     }
 
     void serverExecutableRemoved() {
-        const QString copy = m_env->root() + "/Server.exe";
-        QVERIFY(QFile::copy(SERVER_EXE, copy));
+        const QString copy = m_env->root() + "/bin/Server.exe";
+        copyProgram(SERVER_EXE, copy);
         QCOMPARE(runProgram(copy), 0);
         QVERIFY(QFile::remove(copy));
         const CreateResult r = createObject(App);
@@ -275,6 +302,201 @@ private slots:
         QCOMPARE(runProgram(AUTOMATIONCTL, {"unregister", App}, &out), 0);
         QCOMPARE(runProgram(AUTOMATIONCTL, {"show", App}, &out), 1);
         QCOMPARE(runProgram(AUTOMATIONCTL, {"bogus"}, &out), 2);
+    }
+
+    // A server killed at any point of its start-up leaves nothing that
+    // stops the next one: the lock goes with the process, and a socket file
+    // left behind is replaced.
+    void killedDuringStartUpThenCreatedAtOnce() {
+        QCOMPARE(runProgram(TEST_SERVER), 0);
+        QProcess stalled;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("AUTOMATION_TEST_SERVER_MODE", "stall");
+        stalled.setProcessEnvironment(env);
+        stalled.start(TEST_SERVER, {"-Embedding"});
+        QVERIFY(stalled.waitForReadyRead(10000));
+        QCOMPARE(stalled.readLine().trimmed(), QByteArray("locked"));
+        stalled.kill();  // SIGKILL while holding the lock, before listening
+        QVERIFY(stalled.waitForFinished(10000));
+
+        const CreateResult r = createObject("Test.Object");
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+
+        // Killed while serving: its socket file stays behind.
+        const qint64 pid = pidOf(r.object->description());
+        QVERIFY(::kill(pid_t(pid), SIGKILL) == 0);
+        QTRY_VERIFY(!processAlive(pid));
+        QVERIFY(QFileInfo::exists(socketOf(TEST_SERVER)));
+        const CreateResult again = createObject("Test.Object");
+        QVERIFY2(again.ok(), qPrintable(again.reason));
+        QVERIFY(pidOf(again.object->description()) != pid);
+    }
+
+    // An executable that someone else could have swapped is not started; the
+    // reason names the file or folder and why.
+    void replaceableExecutableIsNotStarted_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("folder writable by others") << "folder";
+        QTest::newRow("file writable by group") << "file";
+        QTest::newRow("link to a writable folder") << "link";
+        QTest::newRow("folder of another user") << "owner";
+    }
+    void replaceableExecutableIsNotStarted() {
+        QFETCH(QString, kind);
+        const QString open = m_env->root() + "/open";
+        QString exe = open + "/Server.exe";
+        copyProgram(SERVER_EXE, exe);
+        QString blamed = open;
+        QString why = "writable by group or others";
+        if (kind == "file") {
+            ::chmod(QFile::encodeName(exe).constData(), 0775);
+            blamed = exe;
+        } else if (kind == "owner") {
+            if (!runningAsRoot())
+                QSKIP("giving a folder to another user needs root");
+            QVERIFY(::chown(QFile::encodeName(open).constData(), NobodyUid, NobodyUid) == 0);
+            why = "belongs to user 65534";
+        } else {
+            ::chmod(QFile::encodeName(open).constData(), 0777);
+        }
+        if (kind == "link") {
+            const QString link = m_env->root() + "/private/Server.exe";
+            QVERIFY(QDir().mkpath(QFileInfo(link).path()));
+            QVERIFY(QFile::link(exe, link));
+            exe = link;
+        }
+        QCOMPARE(runProgram(exe), 0);
+        const CreateResult r = createObject(App);
+        QCOMPARE(r.error, CreateError::Untrusted);
+        QVERIFY2(r.reason.contains(blamed) && r.reason.contains(why), qPrintable(r.reason));
+        QVERIFY(!QFileInfo::exists(socketOf(exe) + ".lock"));  // never started
+    }
+
+    // A sticky folder such as /tmp may hold the executable when the entry is ours.
+    void stickyFolderIsFine() {
+        const QString shared = m_env->root() + "/shared";
+        copyProgram(SERVER_EXE, shared + "/Server.exe");
+        ::chmod(QFile::encodeName(shared).constData(), 01777);
+        QCOMPARE(runProgram(shared + "/Server.exe"), 0);
+        const CreateResult r = createObject(App);
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+    }
+
+    // The socket folder is checked on every use, client and server alike.
+    void socketFolderMustBePrivate_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("readable by others") << "mode"
+                                            << "must be 0700";
+        QTest::newRow("a link") << "link"
+                                << "symbolic link";
+        QTest::newRow("another user's") << "owner"
+                                        << "belongs to user 65534";
+    }
+    void socketFolderMustBePrivate() {
+        QFETCH(QString, kind);
+        QFETCH(QString, reason);
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        const QString dir = m_env->runtimeDir() + "/automation";
+        if (kind == "link") {
+            const QString elsewhere = m_env->root() + "/elsewhere";
+            QVERIFY(QDir().mkpath(elsewhere));
+            ::chmod(QFile::encodeName(elsewhere).constData(), 0700);
+            QVERIFY(QFile::link(elsewhere, dir));
+        } else {
+            QVERIFY(QDir().mkpath(dir));
+            ::chmod(QFile::encodeName(dir).constData(), kind == "mode" ? 0755 : 0700);
+            if (kind == "owner" && !runningAsRoot())
+                QSKIP("giving a folder to another user needs root");
+            if (kind == "owner")
+                QVERIFY(::chown(QFile::encodeName(dir).constData(), NobodyUid, NobodyUid) == 0);
+        }
+        const CreateResult r = createObject(App);
+        QCOMPARE(r.error, CreateError::Untrusted);
+        QVERIFY2(r.reason.contains(dir) && r.reason.contains(reason), qPrintable(r.reason));
+        QByteArray out;
+        QCOMPARE(runProgram(SERVER_EXE, {"-Embedding"}, &out), 1);
+        QVERIFY2(out.contains(reason.toUtf8()), out.constData());
+    }
+
+    // Without XDG_RUNTIME_DIR: a folder under the temporary directory, ours
+    // alone or not at all.
+    void temporaryFallbackFolder() {
+        qunsetenv("XDG_RUNTIME_DIR");
+        const QByteArray tmp = qgetenv("TMPDIR");
+        const auto restore = qScopeGuard([&] { qputenv("TMPDIR", tmp); });
+        qputenv("TMPDIR", QFile::encodeName(m_env->root()));
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        const QString dir = m_env->root() + QStringLiteral("/automation-%1").arg(::geteuid());
+        QVERIFY(QDir().mkpath(dir));
+        ::chmod(QFile::encodeName(dir).constData(), 0777);  // made by someone else's hand
+        QCOMPARE(createObject(App).error, CreateError::Untrusted);
+        QVERIFY(QDir(dir).removeRecursively());
+        const CreateResult r = createObject(App);
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(dir).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+    }
+
+    // A server serves its own user only: another user's request, reaching
+    // its socket (root can), gets a reason and no object.
+    void serverRefusesAnotherUser() {
+        if (!runningAsRoot())
+            QSKIP("a second local user needs root");
+        UserHome other;
+        const QString server = other.install(SERVER_EXE);
+        QCOMPARE(other.run(server), 0);
+        QProcess serving;
+        other.prepare(serving);
+        serving.start(server, {"-Embedding"});
+        QVERIFY(serving.waitForStarted());
+        const QString dir = other.root() + "/runtime/automation";
+        QTRY_VERIFY_WITH_TIMEOUT(QDir(dir).entryList(QDir::System).size() == 1, 10000);
+        QLocalSocket socket;
+        socket.connectToServer(dir + '/' + QDir(dir).entryList(QDir::System).first());
+        QVERIFY(socket.waitForConnected(5000));
+        wire::Message create;
+        create.type = wire::Type::Create;
+        create.className = App;
+        socket.write(wire::encode(create));
+        wire::FrameReader reader;
+        wire::Message answer;
+        while (reader.next(&answer) == wire::FrameReader::Status::NeedMore) {
+            QVERIFY(socket.waitForReadyRead(5000));
+            reader.append(socket.readAll());
+        }
+        QCOMPARE(answer.type, wire::Type::Failed);
+        QCOMPARE(CreateError(answer.code), CreateError::PeerRefused);
+        QVERIFY2(answer.text.contains("serves only its own user"), qPrintable(answer.text));
+        serving.kill();
+        serving.waitForFinished();
+    }
+
+    // A client takes no object from a process of another user at its
+    // server's socket (here one that answers everyone).
+    void clientRefusesAServerOfAnotherUser() {
+        if (!runningAsRoot())
+            QSKIP("a second local user needs root");
+        QCOMPARE(runProgram(TEST_SERVER), 0);
+        UserHome other;
+        const QString socket = other.root() + "/runtime/impostor";
+        other.setEnvironment("AUTOMATION_TEST_SERVER_MODE", "impostor");
+        other.setEnvironment("AUTOMATION_TEST_SERVER_SOCKET", socket);
+        QProcess impostor;
+        other.prepare(impostor);
+        impostor.start(other.install(TEST_SERVER), {"-Embedding"});
+        QVERIFY(impostor.waitForReadyRead(10000));
+        // Planted where our client looks for the server of Test.Object.
+        const QString ours = socketOf(TEST_SERVER);
+        QVERIFY(!ours.isEmpty());
+        QVERIFY(::link(QFile::encodeName(socket).constData(),
+                       QFile::encodeName(ours).constData()) == 0);
+        const CreateResult r = createObject("Test.Object");
+        QCOMPARE(r.error, CreateError::PeerRefused);
+        QVERIFY2(r.reason.contains("runs as user 65534"), qPrintable(r.reason));
+        impostor.kill();
+        impostor.waitForFinished();
     }
 
 private:

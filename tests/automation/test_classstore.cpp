@@ -39,8 +39,8 @@ private slots:
         const QString expected = m_env->dataHome() + "/automation/classes.db";
         QCOMPARE(ClassStore::defaultPath(), expected);
         ClassStore store;
-        QVERIFY2(store.registerClass("Server.Application", "{1}", "/opt/s/Server.exe"),
-                 qPrintable(store.errorString()));
+        const Status s = store.registerClass("Server.Application", "{1}", "/opt/s/Server.exe");
+        QVERIFY2(s.ok(), qPrintable(s.reason));
         QCOMPARE(modeOf(m_env->dataHome() + "/automation"), 0700);
         QCOMPARE(modeOf(expected), 0600);
 
@@ -55,46 +55,48 @@ private slots:
     void readingDoesNotCreateTheStore() {
         ClassStore store;
         ClassRecord r;
-        QCOMPARE(store.find("Anything", &r), StoreResult::NotFound);
+        QCOMPARE(store.find("Anything", &r).error, Error::NotRegistered);
         QList<ClassRecord> all;
-        QVERIFY(store.list(&all));
+        QVERIFY(store.list(&all).ok());
         QVERIFY(all.isEmpty());
         QVERIFY(!QFile::exists(store.path()));
     }
 
     void namesAreCaseInsensitiveAndKeepTheirSpelling() {
         ClassStore store;
-        QVERIFY(store.registerClass("Server.Application", "{AbC}", "/a/Server.exe"));
-        QVERIFY(store.registerClass("Ärger.Objekt", "", "/a/other"));
+        QVERIFY(store.registerClass("Server.Application", "{AbC}", "/a/Server.exe").ok());
+        QVERIFY(store.registerClass("Ärger.Objekt", "", "/a/other").ok());
         ClassRecord r;
-        QCOMPARE(store.find("  SERVER.application ", &r), StoreResult::Ok);
+        QCOMPARE(store.find("  SERVER.application ", &r).error, Error::None);
         QCOMPARE(r.name, QString("Server.Application"));
-        QCOMPARE(store.find("äRGER.objekt", &r), StoreResult::Ok);
+        QCOMPARE(store.find("äRGER.objekt", &r).error, Error::None);
         QCOMPARE(r.name, QString("Ärger.Objekt"));
-        QCOMPARE(store.findByClassId(" {abc} ", &r), StoreResult::Ok);
+        QCOMPARE(store.findByClassId(" {abc} ", &r).error, Error::None);
         QCOMPARE(r.name, QString("Server.Application"));
 
         // Registering again replaces the server, keeps the first spelling and
         // the activation settings.
-        QCOMPARE(store.update("server.application",
-                              [](ClassRecord& rec) {
-                                  rec.activation = {true, " m ", "ncacn_ip_tcp", "2"};
-                                  return true;
-                              }),
-                 StoreResult::Ok);
-        QVERIFY(store.registerClass("SERVER.APPLICATION", "{def}", "/b/Server.exe"));
+        QCOMPARE(store
+                     .update("server.application",
+                             [](ClassRecord& rec) {
+                                 rec.activation = {true, " m ", "ncacn_ip_tcp", "2"};
+                                 return true;
+                             })
+                     .error,
+                 Error::None);
+        QVERIFY(store.registerClass("SERVER.APPLICATION", "{def}", "/b/Server.exe").ok());
         QList<ClassRecord> all;
-        QVERIFY(store.list(&all));
+        QVERIFY(store.list(&all).ok());
         QCOMPARE(all.size(), 2);
-        QCOMPARE(store.find("Server.Application", &r), StoreResult::Ok);
+        QCOMPARE(store.find("Server.Application", &r).error, Error::None);
         QCOMPARE(r, (ClassRecord{"Server.Application",
                                  "{def}",
                                  "/b/Server.exe",
                                  {true, " m ", "ncacn_ip_tcp", "2"}}));
 
-        QCOMPARE(store.unregisterClass("server.APPLICATION"), StoreResult::Ok);
-        QCOMPARE(store.unregisterClass("Server.Application"), StoreResult::NotFound);
-        QCOMPARE(store.find("Server.Application", &r), StoreResult::NotFound);
+        QCOMPARE(store.unregisterClass("server.APPLICATION").error, Error::None);
+        QCOMPARE(store.unregisterClass("Server.Application").error, Error::NotRegistered);
+        QCOMPARE(store.find("Server.Application", &r).error, Error::NotRegistered);
     }
 
     void invalidRegistrationsAreRefused_data() {
@@ -112,24 +114,28 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, server);
         ClassStore store;
-        QVERIFY(!store.registerClass(name, "", server));
-        QVERIFY(!store.errorString().isEmpty());
+        const Status s = store.registerClass(name, "", server);
+        QCOMPARE(s.error, Error::StoreFailure);
+        QVERIFY(!s.reason.isEmpty());
         QVERIFY(!QFile::exists(store.path()));
     }
 
     void updateCanDecline() {
         ClassStore store;
-        QVERIFY(store.registerClass("A.B", "", "/bin/x"));
-        QCOMPARE(store.update("A.B",
-                              [](ClassRecord& r) {
-                                  r.server = "/changed";
-                                  return false;
-                              }),
-                 StoreResult::Ok);
+        QVERIFY(store.registerClass("A.B", "", "/bin/x").ok());
+        QCOMPARE(store
+                     .update("A.B",
+                             [](ClassRecord& r) {
+                                 r.server = "/changed";
+                                 return false;
+                             })
+                     .error,
+                 Error::None);
         ClassRecord r;
-        QCOMPARE(store.find("A.B", &r), StoreResult::Ok);
+        QCOMPARE(store.find("A.B", &r).error, Error::None);
         QCOMPARE(r.server, QString("/bin/x"));
-        QCOMPARE(store.update("Missing", [](ClassRecord&) { return true; }), StoreResult::NotFound);
+        QCOMPARE(store.update("Missing", [](ClassRecord&) { return true; }).error,
+                 Error::NotRegistered);
     }
 
     // Eight processes registering fifty classes each, at once.
@@ -148,7 +154,8 @@ private slots:
         }
         ClassStore store;
         QList<ClassRecord> all;
-        QVERIFY2(store.list(&all), qPrintable(store.errorString()));
+        const Status listed = store.list(&all);
+        QVERIFY2(listed.ok(), qPrintable(listed.reason));
         QCOMPARE(all.size(), 400);
         QSet<QString> names;
         for (const ClassRecord& r : all)
@@ -170,15 +177,16 @@ private slots:
             f.write(garbage);
         }
         ClassStore store;
-        QVERIFY(!store.registerClass("A.B", "", "/bin/x"));
-        QVERIFY2(store.errorString().contains(path), qPrintable(store.errorString()));
-        QVERIFY2(store.errorString().contains("not a database"), qPrintable(store.errorString()));
+        const Status s = store.registerClass("A.B", "", "/bin/x");
+        QCOMPARE(s.error, Error::StoreFailure);
+        QVERIFY2(s.reason.contains(path) && s.reason.contains("not a database"),
+                 qPrintable(s.reason));
         ClassRecord r;
-        QCOMPARE(store.find("A.B", &r), StoreResult::Failed);
-        QCOMPARE(store.update("A.B", [](ClassRecord&) { return true; }), StoreResult::Failed);
-        QCOMPARE(store.unregisterClass("A.B"), StoreResult::Failed);
+        QCOMPARE(store.find("A.B", &r).error, Error::StoreFailure);
+        QCOMPARE(store.update("A.B", [](ClassRecord&) { return true; }).error, Error::StoreFailure);
+        QCOMPARE(store.unregisterClass("A.B").error, Error::StoreFailure);
         QList<ClassRecord> all;
-        QVERIFY(!store.list(&all));
+        QCOMPARE(store.list(&all).error, Error::StoreFailure);
         QCOMPARE(readAll(path), garbage);
     }
 
@@ -186,28 +194,47 @@ private slots:
         // Not even root may create anything under /proc.
         qputenv("XDG_DATA_HOME", "/proc/automation-store-test");
         ClassStore store;
-        QVERIFY(!store.registerClass("A.B", "", "/bin/x"));
-        QVERIFY2(store.errorString().contains("/proc/automation-store-test"),
-                 qPrintable(store.errorString()));
+        const Status s = store.registerClass("A.B", "", "/bin/x");
+        QVERIFY2(!s.ok() && s.reason.contains("/proc/automation-store-test"), qPrintable(s.reason));
         ClassRecord r;
-        QCOMPARE(store.find("A.B", &r), StoreResult::NotFound);
+        QCOMPARE(store.find("A.B", &r).error, Error::NotRegistered);
 
         ClassStore directory(m_env->root());
-        QVERIFY(!directory.registerClass("A.B", "", "/bin/x"));
-        QVERIFY(directory.errorString().contains("not a regular file"));
+        QVERIFY(directory.registerClass("A.B", "", "/bin/x").reason.contains("not a regular file"));
+    }
+
+    // A link planted where the store will be is refused, not followed: the
+    // store would otherwise be created wherever it points.
+    void linkAtTheStorePathIsRefused_data() {
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("store") << "";
+        QTest::newRow("write-ahead log") << "-wal";
+    }
+    void linkAtTheStorePathIsRefused() {
+        QFETCH(QString, suffix);
+        const QString path = ClassStore::defaultPath();
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        const QString target = m_env->root() + "/elsewhere.db";
+        QVERIFY(QFile::link(target, path + suffix));
+        ClassStore store;
+        const Status s = store.registerClass("A.B", "", "/bin/x");
+        QCOMPARE(s.error, Error::StoreFailure);
+        QVERIFY2(s.reason.contains("symbolic link"), qPrintable(s.reason));
+        QVERIFY(!QFileInfo::exists(target));
+        ClassRecord r;
+        QCOMPARE(store.find("A.B", &r).error, Error::StoreFailure);
     }
 
     void readOnlyFileIsReportedAndKept() {
         if (::geteuid() == 0)
             QSKIP("file modes do not bind root; the /proc case covers it");
         ClassStore store;
-        QVERIFY(store.registerClass("A.B", "", "/bin/x"));
+        QVERIFY(store.registerClass("A.B", "", "/bin/x").ok());
         const QString dir = QFileInfo(store.path()).path();
         QFile::setPermissions(store.path(), QFile::ReadOwner);
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::ExeOwner);
         const QByteArray before = readAll(store.path());
-        QVERIFY(!store.registerClass("C.D", "", "/bin/y"));
-        QVERIFY(!store.errorString().isEmpty());
+        QCOMPARE(store.registerClass("C.D", "", "/bin/y").error, Error::StoreFailure);
         QCOMPARE(readAll(store.path()), before);
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }

@@ -22,8 +22,9 @@ private slots:
     void init() {
         m_env.emplace();
         ClassStore store;
-        QVERIFY(store.registerClass("Server.Application", "{FC33BAAE-C1F5}", "/opt/Server.exe"));
-        QVERIFY(store.registerClass("No.Id", "", "/opt/Other.exe"));
+        QVERIFY(
+            store.registerClass("Server.Application", "{FC33BAAE-C1F5}", "/opt/Server.exe").ok());
+        QVERIFY(store.registerClass("No.Id", "", "/opt/Other.exe").ok());
     }
     void cleanup() { m_env.reset(); }
 
@@ -45,7 +46,7 @@ private slots:
         QCOMPARE(ra.GetRemoteActivation("SERVER.APPLICATION"), expected);
         // What the component wrote is what object creation reads.
         ClassRecord r;
-        QCOMPARE(ClassStore().find("Server.Application", &r), StoreResult::Ok);
+        QVERIFY(ClassStore().find("Server.Application", &r).ok());
         QCOMPARE(r.activation, expected);
     }
 
@@ -169,7 +170,7 @@ private slots:
 
     void explicitStorePath() {
         const QString other = m_env->root() + "/elsewhere/classes.db";
-        QVERIFY(ClassStore(other).registerClass("Elsewhere.Class", "", "/bin/e"));
+        QVERIFY(ClassStore(other).registerClass("Elsewhere.Class", "", "/bin/e").ok());
         RemoteActivation ra(other);
         QCOMPARE(ra.SetRemoteActivation(true, "Elsewhere.Class", Opt(), "m"),
                  RemoteActivation::Written);

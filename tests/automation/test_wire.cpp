@@ -137,9 +137,9 @@ private slots:
         QTest::newRow("bad first byte")
             << QByteArray("GET / HTTP/1.0\r\n\r\n") << "not an automation";
         QTest::newRow("bad second byte") << QByteArray("AX") << "not an automation";
-        QTest::newRow("version") << frame(1, payload(0, "A", text("")), 2) << "version 2";
+        QTest::newRow("version") << frame(1, payload(0, "A", text("")), 1) << "version 1";
         QTest::newRow("type 0") << frame(0, payload(0, "A", text(""))) << "unknown message type";
-        QTest::newRow("type 9") << QByteArray("AU\x01\x09", 4) << "unknown message type";
+        QTest::newRow("type 9") << QByteArray("AU\x02\x09", 4) << "unknown message type";
         QTest::newRow("payload too short") << frame(1, QByteArray(4, '\0')) << "too short";
         QTest::newRow("string past payload")
             << frame(1, payload(0, "A", QByteArray("\x00\x10", 2) + "abc")) << "cut short";

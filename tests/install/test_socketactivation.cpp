@@ -60,17 +60,18 @@ private:
 };
 
 // Starts automation-host the way systemd does for automation-host.socket,
-// with descriptor `passed` as its listening socket. Every start of the host in
-// this file goes through here.
-void launchActivatedHost(QProcess& host, int passed, const QStringList& args = {}) {
-    host.start(QStringLiteral(SOCKET_ACTIVATE),
-               QStringList{QString::number(passed), QStringLiteral(HOST_EXE)} + args);
+// with descriptor `passed` as its listening socket, as the user of home (the
+// host refuses root). Every start of the host in this file goes through here.
+void launchActivatedHost(QProcess& host, UserHome& home, int passed, const QStringList& args = {}) {
+    home.prepare(host);
+    host.start(home.install(QStringLiteral(SOCKET_ACTIVATE)),
+               QStringList{QString::number(passed), home.install(QStringLiteral(HOST_EXE))} + args);
 }
 
 // Launches the host and waits until it says it listens on the passed socket.
-bool startActivatedHost(QProcess& host, int passed, const QStringList& args) {
+bool startActivatedHost(QProcess& host, UserHome& home, int passed, const QStringList& args) {
     host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    launchActivatedHost(host, passed, args);
+    launchActivatedHost(host, home, passed, args);
     if (!host.waitForStarted(10000))
         return false;
     while (host.waitForReadyRead(30000)) {
@@ -78,6 +79,18 @@ bool startActivatedHost(QProcess& host, int passed, const QStringList& args) {
             return true;
     }
     return false;
+}
+
+// Pairs the test's user with the host's user for 127.0.0.1, as a user pairs
+// two machines.
+bool pair(UserHome& home) {
+    const QString ctl = home.install(automationctl());
+    QByteArray hostIdentity;
+    if (home.run(ctl, {QStringLiteral("identity")}, &hostIdentity) != 0)
+        return false;
+    return runProgram(automationctl(), {QStringLiteral("add-host"), QStringLiteral("127.0.0.1"),
+                                        QString::fromUtf8(hostIdentity).trimmed()}) == 0 &&
+           home.run(ctl, {QStringLiteral("authorize"), clientIdentity()}) == 0;
 }
 
 // The host ends by itself, cleanly. The event loop runs meanwhile, so that
@@ -108,13 +121,18 @@ private slots:
     }
 
     void createsThroughThePassedSocket() {
+        // The class is registered on both sides: here it is set to be activated
+        // through the host, which activates it locally as its own user.
         QCOMPARE(runProgram(SERVER_EXE), 0);
+        UserHome home;
+        QCOMPARE(home.run(home.install(QStringLiteral(SERVER_EXE))), 0);
+        QVERIFY(pair(home));
         ListeningSocket listening;
         QVERIFY(listening.port() != 0);
         QTcpSocket early;
         QVERIFY(connectRaw(early, listening.port()));
         QProcess host;
-        QVERIFY(startActivatedHost(host, listening.fd(), {"--exit-idle-time", "300"}));
+        QVERIFY(startActivatedHost(host, home, listening.fd(), {"--exit-idle-time", "300"}));
 
         qputenv("AUTOMATION_HOST_PORT", QByteArray::number(listening.port()));
         QCOMPARE(RemoteActivation().SetRemoteActivation(true, App, std::nullopt, "127.0.0.1",
@@ -145,16 +163,19 @@ private slots:
         QVERIFY(host.readAll().contains("leaving"));
     }
 
-    // A client that holds a connection keeps the host: here one that started
-    // a request and never finished it is answered after the request time-out,
+    // A client that holds a connection keeps the host: here a plain one (which
+    // the host serves when anonymous requests are allowed) that started a
+    // request and never finished it is answered after the request time-out,
     // long after the idle time, and only then does the host leave.
     void connectedClientKeepsTheHost() {
+        UserHome home;
         ListeningSocket listening;
         QTcpSocket client;
         QVERIFY(connectRaw(client, listening.port()));
         QProcess host;
-        QVERIFY(startActivatedHost(host, listening.fd(),
-                                   {"--exit-idle-time", "200", "--request-timeout", "1500"}));
+        QVERIFY(startActivatedHost(
+            host, home, listening.fd(),
+            {"--exit-idle-time", "200", "--request-timeout", "1500", "--allow-anonymous"}));
         wire::Message create;
         create.type = wire::Type::Create;
         create.className = App;
@@ -176,9 +197,10 @@ private slots:
         QTemporaryFile file;
         QVERIFY(file.open());
         const int fd = dup(file.handle());  // dup() leaves it inheritable
+        UserHome home;
         QProcess host;
         host.setProcessChannelMode(QProcess::MergedChannels);
-        launchActivatedHost(host, fd);
+        launchActivatedHost(host, home, fd);
         close(fd);
         QVERIFY(host.waitForFinished(30000));
         QCOMPARE(host.exitCode(), 1);

@@ -146,8 +146,7 @@ private:
 // Registers a class for local activation in the test's own class store, so
 // that the real component has something to read and write.
 inline void registerForTest(const QString& name) {
-    QString error;
-    QVERIFY2(
-        automation::registerClass(name, QString(), QCoreApplication::applicationFilePath(), &error),
-        qPrintable(error));
+    const automation::Status s =
+        automation::registerClass(name, QString(), QCoreApplication::applicationFilePath());
+    QVERIFY2(s.ok(), qPrintable(s.reason));
 }

@@ -12,14 +12,16 @@ namespace automation {
 
 namespace {
 constexpr qint64 ReadBufferSize = 64 * 1024;
-constexpr int CloseGraceMs = 2000;
 }  // namespace
 
 // One client: its socket, its objects and at most one pending request.
 class Broker::Connection : public QObject {
 public:
-    Connection(Broker* broker, QIODevice* socket)
-        : m_broker(broker), m_socket(socket), m_channel(socket, broker->m_limits.requestMs, this) {
+    Connection(Broker* broker, QIODevice* socket, const QString& peer)
+        : m_broker(broker),
+          m_socket(socket),
+          m_peer(peer),
+          m_channel(socket, broker->m_limits.requestMs, this) {
         socket->setParent(this);
         if (auto* local = qobject_cast<QLocalSocket*>(socket))
             local->setReadBufferSize(ReadBufferSize);
@@ -29,70 +31,80 @@ public:
         m_idle.setInterval(broker->m_limits.idleConnectionMs);
         connect(&m_idle, &QTimer::timeout, this, [this] { drop(); });
         connect(&m_channel, &FrameChannel::received, this, &Connection::handle);
-        connect(&m_channel, &FrameChannel::failed, this, [this](const QString& reason) {
-            refuse(CreateError::ProtocolError, reason, true);
-        });
+        connect(&m_channel, &FrameChannel::failed, this,
+                [this](const QString& reason) { refuse(Error::ProtocolError, reason, true); });
         whenDisconnected(socket, this, [this] { drop(); });
-        updateIdle();
+        m_idle.start();
     }
 
-    // Sends a failure and, when told to, ends the connection after it.
-    void refuse(CreateError error, const QString& reason, bool close = false) {
-        wire::Message m;
-        m.type = wire::Type::Failed;
-        m.code = quint8(error);
-        m.text = reason;
-        m_channel.send(m);
-        if (close) {
-            m_closing = true;
-            closeGracefully(m_socket);
-            // A peer that does not take the bytes does not hold us up.
-            QTimer::singleShot(CloseGraceMs, this, [this] { drop(); });
+    QString peer() const { return m_peer; }
+
+    // Sends a failure and, when told to, ends the connection: the socket
+    // lingers until the peer has read the reason.
+    void refuse(Error error, const QString& reason, bool close = false) {
+        emit m_broker->refused(m_peer, reason);
+        if (!close) {
+            sendFailure(m_socket, error, reason);
+            return;
         }
+        QIODevice* socket = m_socket;
+        drop(false);
+        refuseAndClose(socket, error, reason);
     }
 
     // Ends the connection and everything it holds.
-    void drop() {
+    void drop(bool closeSocket = true) {
         if (m_dropped)
             return;
         m_dropped = true;
         m_objects.clear();
         delete m_context;
+        m_channel.disconnect(this);
+        m_socket->disconnect(this);
         // Nothing that still arrives is read: the channel is cut off too.
-        m_socket->disconnect();
-        closeGracefully(m_socket);
+        m_socket->disconnect(&m_channel);
+        if (closeSocket)
+            closeGracefully(m_socket);
+        else
+            m_socket->setParent(nullptr);
         m_broker->removeConnection(this);
     }
 
 private:
     void handle(const wire::Message& message) {
-        if (m_closing || m_dropped)
+        if (m_dropped)
             return;
         switch (message.type) {
             case wire::Type::Create:
                 create(message.className);
                 break;
             case wire::Type::Release:
-                m_objects.erase(message.objectId);
+                // Releasing what one does not hold keeps nothing alive.
+                if (m_objects.erase(message.objectId) == 0)
+                    return refuse(Error::ProtocolError,
+                                  QStringLiteral("release of object %1, which this connection does "
+                                                 "not hold")
+                                      .arg(message.objectId),
+                                  true);
+                updateIdle();
                 break;
             default:
-                refuse(CreateError::ProtocolError,
+                refuse(Error::ProtocolError,
                        QStringLiteral("unexpected message type %1 from a client")
                            .arg(int(message.type)),
                        true);
-                return;
         }
-        updateIdle();
     }
 
     void create(const QString& className) {
         if (m_context)
-            return refuse(CreateError::HostRefused,
+            return refuse(Error::HostRefused,
                           QStringLiteral("a request is pending on this connection already"));
         if (int(m_objects.size()) >= m_broker->m_limits.maxObjectsPerConnection)
-            return refuse(CreateError::HostRefused,
+            return refuse(Error::HostRefused,
                           QStringLiteral("this connection holds %1 objects, the most allowed")
                               .arg(m_objects.size()));
+        m_idle.stop();
         m_context = new QObject(this);
         QPointer<QObject> context = m_context;
         m_broker->activate(className, m_context, [this, context, className](const Activation& a) {
@@ -116,21 +128,24 @@ private:
         });
     }
 
+    // The idle clock runs only while the connection holds nothing.
     void updateIdle() {
-        if (m_objects.empty() && !m_context && m_idle.interval() > 0)
-            m_idle.start();
-        else
+        if (m_objects.empty() && !m_context && m_idle.interval() > 0) {
+            if (!m_idle.isActive())
+                m_idle.start();
+        } else {
             m_idle.stop();
+        }
     }
 
     Broker* m_broker;
     QIODevice* m_socket;
+    QString m_peer;
     FrameChannel m_channel;
     QTimer m_idle;
     std::map<quint32, std::shared_ptr<void>> m_objects;
     QPointer<QObject> m_context;  // of the pending request
     quint32 m_nextId = 1;
-    bool m_closing = false;
     bool m_dropped = false;
 };
 
@@ -145,20 +160,35 @@ int Broker::connectionCount() const {
     return int(m_connections.size());
 }
 
-void Broker::addConnection(QIODevice* socket) {
-    auto* connection = new Connection(this, socket);
-    m_connections.append(connection);
-    if (m_connections.size() > m_limits.maxConnections) {
-        connection->refuse(
-            CreateError::HostRefused,
-            QStringLiteral("too many connections (at most %1)").arg(m_limits.maxConnections), true);
+int Broker::connectionCount(const QString& peer) const {
+    return m_perPeer.value(peer);
+}
+
+void Broker::addConnection(QIODevice* socket, const QString& peer) {
+    QString full;
+    if (m_connections.size() >= m_limits.maxConnections)
+        full = QStringLiteral("too many connections (at most %1)").arg(m_limits.maxConnections);
+    else if (m_limits.maxPerPeer > 0 && m_perPeer.value(peer) >= m_limits.maxPerPeer)
+        full = QStringLiteral("too many connections from %1 (at most %2 of %3)")
+                   .arg(peer)
+                   .arg(m_limits.maxPerPeer)
+                   .arg(m_limits.maxConnections);
+    if (!full.isEmpty()) {
+        emit refused(peer, full);
+        refuseAndClose(socket, Error::HostRefused, full);
+        return;
     }
+    auto* connection = new Connection(this, socket, peer);
+    m_connections.append(connection);
+    ++m_perPeer[peer];
     emit connectionCountChanged(connectionCount());
 }
 
 void Broker::removeConnection(Connection* connection) {
     if (!m_connections.removeOne(connection))
         return;
+    if (--m_perPeer[connection->peer()] <= 0)
+        m_perPeer.remove(connection->peer());
     connection->deleteLater();
     emit connectionCountChanged(connectionCount());
 }

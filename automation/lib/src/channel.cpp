@@ -4,6 +4,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace automation {
 
@@ -60,6 +61,27 @@ void whenDisconnected(QIODevice* socket, QObject* receiver, std::function<void()
         QObject::connect(local, &QLocalSocket::disconnected, receiver, std::move(closed));
     else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
         QObject::connect(tcp, &QAbstractSocket::disconnected, receiver, std::move(closed));
+}
+
+void sendFailure(QIODevice* socket, Error error, const QString& reason) {
+    wire::Message m;
+    m.type = wire::Type::Failed;
+    m.code = quint8(error);
+    m.text = reason;
+    socket->write(wire::encode(m));
+}
+
+void refuseAndClose(QIODevice* socket, Error error, const QString& reason) {
+    constexpr int CloseGraceMs = 2000;
+    sendFailure(socket, error, reason);
+    socket->disconnect();
+    socket->setParent(nullptr);
+    QObject::connect(socket, &QIODevice::readyRead, socket, [socket] { socket->readAll(); });
+    whenDisconnected(socket, socket, [socket] { socket->deleteLater(); });
+    QTimer::singleShot(CloseGraceMs, socket, [socket] {
+        closeGracefully(socket);
+        socket->deleteLater();
+    });
 }
 
 void closeGracefully(QIODevice* socket) {

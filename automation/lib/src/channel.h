@@ -1,5 +1,6 @@
 #pragma once
 
+#include <automation/status.h>
 #include <automation/wire.h>
 
 #include <QObject>
@@ -43,5 +44,13 @@ private:
 void whenDisconnected(QIODevice* socket, QObject* receiver, std::function<void()> closed);
 // Closes after what was written has gone out.
 void closeGracefully(QIODevice* socket);
+
+// Sends a Failed frame.
+void sendFailure(QIODevice* socket, Error error, const QString& reason);
+
+// Sends a Failed frame, takes the socket over and closes it once the peer
+// has closed its end, or after a short grace. Reading on meanwhile keeps the
+// reason from being lost to a reset.
+void refuseAndClose(QIODevice* socket, Error error, const QString& reason);
 
 }  // namespace automation

@@ -85,7 +85,7 @@ void exec(QSqlQuery& q, const QString& sql) {
 }
 
 // The first class (in registration order) whose column holds key.
-StoreResult selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
+bool selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
     q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE %2 = ? ORDER BY rowid LIMIT 1")
                   .arg(QLatin1String(Columns), QLatin1String(column)));
     q.addBindValue(text(key));
@@ -94,7 +94,12 @@ StoreResult selectOne(QSqlQuery& q, const char* column, const QString& key, Clas
     if (found)
         *record = readRecord(q);
     q.finish();
-    return found ? StoreResult::Ok : StoreResult::NotFound;
+    return found;
+}
+
+Status notRegistered(const QString& name) {
+    return Status::failure(Error::NotRegistered,
+                           QStringLiteral("class %1 is not registered").arg(name.trimmed()));
 }
 
 }  // namespace
@@ -133,37 +138,46 @@ QString ClassStore::defaultPath() {
     return base + QStringLiteral("/automation/classes.db");
 }
 
-StoreResult ClassStore::run(bool write, const std::function<StoreResult(QSqlQuery&)>& body) {
-    m_error.clear();
-    const auto failed = [this](const QString& reason) {
-        m_error = QStringLiteral("class registration store %1: %2").arg(m_path, reason);
-        return StoreResult::Failed;
-    };
+Status ClassStore::failure(const QString& reason) const {
+    return Status::failure(Error::StoreFailure,
+                           QStringLiteral("class registration store %1: %2").arg(m_path, reason));
+}
 
+Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body) {
+    // SQLite opens its side files by name too: a link at any of them would
+    // have it write where the link points.
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        if (const Status s = refuseSymlink(m_path + QLatin1String(suffix)); !s.ok())
+            return failure(s.reason);
+    }
     const QFileInfo info(m_path);
     if (!info.exists() && !write)
-        return StoreResult::NotFound;  // reading never creates the store
+        return Status::failure(
+            Error::NotRegistered,
+            QStringLiteral("no class is registered yet"));  // never created by reading
     if (!info.exists()) {
-        QString reason;
-        if (!makePrivateDirectory(info.absolutePath(), &reason))
-            return failed(reason);
-        // Created here with its final mode, before SQLite opens it.
+        if (const Status s = makeOwnDirectory(info.absolutePath(), Privacy::Owned); !s.ok())
+            return failure(s.reason);
+        // Created here with its final mode, before SQLite opens it; a link
+        // that appeared meanwhile is not followed.
         const int fd = ::open(QFile::encodeName(m_path).constData(),
-                              O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+                              O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0)
             ::close(fd);
         else if (errno != EEXIST)
-            return failed(QStringLiteral("cannot create the file: %1")
-                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return failure(QStringLiteral("cannot create the file: %1")
+                               .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        if (const Status s = refuseSymlink(m_path); !s.ok())
+            return failure(s.reason);
     } else if (!info.isFile()) {
-        return failed(QStringLiteral("not a regular file"));
+        return failure(QStringLiteral("not a regular file"));
     }
 
     const QDeadlineTimer deadline(LockedRetryMs);
     for (;;) {
         Session session(m_path);
         if (!session.db().open())
-            return failed(sqlReason(session.db().lastError()));
+            return failure(sqlReason(session.db().lastError()));
         QSqlQuery q(session.db());
         bool inTransaction = false;
         try {
@@ -186,31 +200,32 @@ StoreResult ClassStore::run(bool write, const std::function<StoreResult(QSqlQuer
                 if (!write) {
                     // A store without classes: nothing is registered yet.
                     exec(q, QStringLiteral("ROLLBACK"));
-                    return StoreResult::NotFound;
+                    return Status::failure(Error::NotRegistered,
+                                           QStringLiteral("no class is registered yet"));
                 }
                 exec(q, QString::fromLatin1(Schema));
             }
-            const StoreResult result = body(q);
+            const Status result = body(q);
             q.finish();
             exec(q, QStringLiteral("COMMIT"));
             return result;
-        } catch (const SqlFailure& failure) {
+        } catch (const SqlFailure& sqlFailure) {
             if (inTransaction)
                 q.exec(QStringLiteral("ROLLBACK"));
-            if (isLocked(failure.error) && !deadline.hasExpired()) {
+            if (isLocked(sqlFailure.error) && !deadline.hasExpired()) {
                 QThread::msleep(20);
                 continue;
             }
-            return failed(sqlReason(failure.error));
+            return failure(sqlReason(sqlFailure.error));
         }
     }
 }
 
-bool ClassStore::registerClass(const QString& name, const QString& classId, const QString& server) {
+Status ClassStore::registerClass(const QString& name, const QString& classId,
+                                 const QString& server) {
     const QString trimmed = name.trimmed();
-    const auto invalid = [this](const QString& reason) {
-        m_error = reason;
-        return false;
+    const auto invalid = [](const QString& reason) {
+        return Status::failure(Error::StoreFailure, reason);
     };
     if (trimmed.isEmpty())
         return invalid(QStringLiteral("the class name is blank"));
@@ -225,61 +240,71 @@ bool ClassStore::registerClass(const QString& name, const QString& classId, cons
         return invalid(QStringLiteral("the server path %1 is not absolute").arg(server));
 
     return run(true, [&](QSqlQuery& q) {
-               q.prepare(
-                   QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
-                                  " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
-                                  " class_id = excluded.class_id, id_key = excluded.id_key,"
-                                  " server = excluded.server"));
-               q.addBindValue(text(nameKey(trimmed)));
-               q.addBindValue(text(trimmed));
-               q.addBindValue(text(classId.trimmed()));
-               q.addBindValue(text(nameKey(classId)));
-               q.addBindValue(text(server));
-               exec(q);
-               return StoreResult::Ok;
-           }) == StoreResult::Ok;
-}
-
-StoreResult ClassStore::unregisterClass(const QString& name) {
-    return run(true, [&](QSqlQuery& q) {
-        q.prepare(QStringLiteral("DELETE FROM classes WHERE name_key = ?"));
-        q.addBindValue(text(nameKey(name)));
+        q.prepare(
+            QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
+                           " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
+                           " class_id = excluded.class_id, id_key = excluded.id_key,"
+                           " server = excluded.server"));
+        q.addBindValue(text(nameKey(trimmed)));
+        q.addBindValue(text(trimmed));
+        q.addBindValue(text(classId.trimmed()));
+        q.addBindValue(text(nameKey(classId)));
+        q.addBindValue(text(server));
         exec(q);
-        return q.numRowsAffected() > 0 ? StoreResult::Ok : StoreResult::NotFound;
+        return Status();
     });
 }
 
-StoreResult ClassStore::find(const QString& name, ClassRecord* record) {
-    return run(false,
-               [&](QSqlQuery& q) { return selectOne(q, "name_key", nameKey(name), record); });
+Status ClassStore::unregisterClass(const QString& name) {
+    const Status s = run(true, [&](QSqlQuery& q) {
+        q.prepare(QStringLiteral("DELETE FROM classes WHERE name_key = ?"));
+        q.addBindValue(text(nameKey(name)));
+        exec(q);
+        return q.numRowsAffected() > 0 ? Status() : notRegistered(name);
+    });
+    return s;
 }
 
-StoreResult ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
+Status ClassStore::find(const QString& name, ClassRecord* record) {
+    const Status s = run(false, [&](QSqlQuery& q) {
+        return selectOne(q, "name_key", nameKey(name), record) ? Status() : notRegistered(name);
+    });
+    return s.error == Error::NotRegistered ? notRegistered(name) : s;
+}
+
+Status ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
+    const Status missing = Status::failure(
+        Error::NotRegistered,
+        QStringLiteral("no class is registered with identifier %1").arg(classId.trimmed()));
     if (classId.trimmed().isEmpty())
-        return StoreResult::NotFound;
-    return run(false,
-               [&](QSqlQuery& q) { return selectOne(q, "id_key", nameKey(classId), record); });
+        return missing;
+    const Status s = run(false, [&](QSqlQuery& q) {
+        return selectOne(q, "id_key", nameKey(classId), record) ? Status() : missing;
+    });
+    return s.error == Error::NotRegistered ? missing : s;
 }
 
-bool ClassStore::list(QList<ClassRecord>* records) {
+Status ClassStore::list(QList<ClassRecord>* records) {
     records->clear();
-    return run(false, [&](QSqlQuery& q) {
-               exec(q, QStringLiteral("SELECT %1 FROM classes ORDER BY name_key")
-                           .arg(QLatin1String(Columns)));
-               while (q.next())
-                   records->append(readRecord(q));
-               return StoreResult::Ok;
-           }) != StoreResult::Failed;
+    const Status s = run(false, [&](QSqlQuery& q) {
+        exec(
+            q,
+            QStringLiteral("SELECT %1 FROM classes ORDER BY name_key").arg(QLatin1String(Columns)));
+        while (q.next())
+            records->append(readRecord(q));
+        return Status();
+    });
+    // No store yet is an empty list.
+    return s.error == Error::NotRegistered ? Status() : s;
 }
 
-StoreResult ClassStore::update(const QString& name,
-                               const std::function<bool(ClassRecord&)>& change) {
+Status ClassStore::update(const QString& name, const std::function<bool(ClassRecord&)>& change) {
     return run(true, [&](QSqlQuery& q) {
         ClassRecord record;
-        if (selectOne(q, "name_key", nameKey(name), &record) == StoreResult::NotFound)
-            return StoreResult::NotFound;
+        if (!selectOne(q, "name_key", nameKey(name), &record))
+            return notRegistered(name);
         if (!change(record))
-            return StoreResult::Ok;
+            return Status();
         q.prepare(
             QStringLiteral("UPDATE classes SET class_id = ?, id_key = ?, server = ?, remote = ?,"
                            " machine = ?, protocol = ?, level = ? WHERE name_key = ?"));
@@ -292,7 +317,7 @@ StoreResult ClassStore::update(const QString& name,
         q.addBindValue(text(record.activation.level));
         q.addBindValue(text(nameKey(name)));
         exec(q);
-        return StoreResult::Ok;
+        return Status();
     });
 }
 

@@ -11,6 +11,58 @@
 
 namespace automation {
 
+namespace {
+
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+QString mode(mode_t m) {
+    return QStringLiteral("0%1").arg(m & 07777, 3, 8, QLatin1Char('0'));
+}
+
+bool ownerTrusted(uid_t owner) {
+    return owner == ::geteuid() || owner == 0;
+}
+
+// One folder on the way to an executable, with the entry below it.
+Status checkFolder(const QString& folder, const QString& entry) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("cannot inspect folder %1: %2").arg(folder, systemError()));
+    if (!ownerTrusted(st.st_uid))
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("folder %1 belongs to user %2").arg(folder).arg(st.st_uid));
+    if ((st.st_mode & 022) == 0)
+        return {};
+    // A sticky folder lets no one remove or rename what another user owns.
+    struct stat below {};
+    if ((st.st_mode & S_ISVTX) &&
+        ::lstat(QFile::encodeName(QDir(folder).filePath(entry)).constData(), &below) == 0 &&
+        ownerTrusted(below.st_uid))
+        return {};
+    return Status::failure(Error::Untrusted,
+                           QStringLiteral("folder %1 is writable by group or others (mode %2)")
+                               .arg(folder, mode(st.st_mode)));
+}
+
+// Every folder from the root down to the file named by an absolute path.
+Status checkFolders(const QString& absolute) {
+    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString folder = QStringLiteral("/");
+    for (const QString& part : parts) {
+        if (const Status s = checkFolder(folder, part); !s.ok())
+            return s;
+        folder = QDir(folder).filePath(part);
+    }
+    return {};
+}
+
+}  // namespace
+
 quint16 hostPort() {
     bool ok = false;
     const int port = qEnvironmentVariableIntValue("AUTOMATION_HOST_PORT", &ok);
@@ -23,64 +75,119 @@ int serverIdleMs() {
     return ok && ms >= 0 ? ms : DefaultServerIdleMs;
 }
 
-bool makePrivateDirectory(const QString& path, QString* error) {
-    const QFileInfo info(path);
-    if (info.isDir())
-        return true;
-    if (info.exists()) {
-        *error = QStringLiteral("%1 exists and is not a directory").arg(path);
-        return false;
-    }
-    const QString parent = info.absolutePath();
-    if (!QDir().mkpath(parent)) {
-        *error = QStringLiteral("cannot create directory %1").arg(parent);
-        return false;
-    }
+Status checkOwnDirectory(const QString& path, Privacy privacy) {
+    const auto refuse = [&path](const QString& why) {
+        return Status::failure(Error::Untrusted, QStringLiteral("%1 %2").arg(path, why));
+    };
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return refuse(QStringLiteral("cannot be inspected: %1").arg(systemError()));
+    if (S_ISLNK(st.st_mode))
+        return refuse(QStringLiteral("is a symbolic link, not a directory of this user"));
+    if (!S_ISDIR(st.st_mode))
+        return refuse(QStringLiteral("is not a directory"));
+    if (st.st_uid != ::geteuid())
+        return refuse(QStringLiteral("belongs to user %1, not to this user (%2)")
+                          .arg(st.st_uid)
+                          .arg(::geteuid()));
+    if (privacy == Privacy::Private && (st.st_mode & 077) != 0)
+        return refuse(QStringLiteral("has mode %1; it must be 0700").arg(mode(st.st_mode)));
+    if (privacy == Privacy::Owned && (st.st_mode & 022) != 0)
+        return refuse(
+            QStringLiteral("is writable by group or others (mode %1)").arg(mode(st.st_mode)));
+    return {};
+}
+
+Status makeOwnDirectory(const QString& path, Privacy privacy) {
+    const QString parent = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(parent))
+        return Status::failure(Error::StoreFailure,
+                               QStringLiteral("cannot create directory %1").arg(parent));
     const QByteArray native = QFile::encodeName(path);
     if (::mkdir(native.constData(), 0700) == 0) {
         // The umask may have taken bits away; the mode is 0700 regardless.
         ::chmod(native.constData(), 0700);
-        return true;
+    } else if (errno != EEXIST) {
+        return Status::failure(
+            Error::StoreFailure,
+            QStringLiteral("cannot create directory %1: %2").arg(path, systemError()));
     }
-    if (errno == EEXIST && QFileInfo(path).isDir())
-        return true;
-    *error = QStringLiteral("cannot create directory %1: %2")
-                 .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
-    return false;
+    return checkOwnDirectory(path, privacy);
 }
 
-QString socketDirectory(QString* error) {
-    QString dummy;
-    QString& reason = error ? *error : dummy;
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir()) {
-        const QString dir = runtime + QStringLiteral("/automation");
-        return makePrivateDirectory(dir, &reason) ? dir : QString();
-    }
-    // A shared temporary directory: use ours only when it is ours alone.
-    const QString dir = QDir::tempPath() + QStringLiteral("/automation-%1").arg(::getuid());
-    if (!makePrivateDirectory(dir, &reason))
-        return {};
+Status refuseSymlink(const QString& path, Error error) {
     struct stat st {};
-    if (::lstat(QFile::encodeName(dir).constData(), &st) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::getuid() || (st.st_mode & 077) != 0) {
-        reason = QStringLiteral("%1 is not a private directory of this user").arg(dir);
-        return {};
-    }
-    return dir;
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        return Status::failure(
+            error, QStringLiteral("%1 is a symbolic link; it is not followed").arg(path));
+    return {};
 }
 
-QString serverSocketPath(const QString& executable, QString* error) {
-    const QString dir = socketDirectory(error);
-    if (dir.isEmpty())
-        return {};
+Status socketDirectory(QString* directory) {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    // Without a runtime directory, a folder of our own under the shared
+    // temporary directory, used only when it passes the same check.
+    const QString dir =
+        !runtime.isEmpty() && QDir::isAbsolutePath(runtime) && QFileInfo(runtime).isDir()
+            ? runtime + QStringLiteral("/automation")
+            : QDir::tempPath() + QStringLiteral("/automation-%1").arg(::geteuid());
+    const Status s = makeOwnDirectory(dir, Privacy::Private);
+    if (!s.ok())
+        return Status::failure(Error::Untrusted,
+                               QStringLiteral("the socket folder is not safe: %1").arg(s.reason));
+    *directory = dir;
+    return {};
+}
+
+Status serverSocketPath(const QString& executable, QString* path) {
+    QString dir;
+    if (const Status s = socketDirectory(&dir); !s.ok())
+        return s;
     const QFileInfo info(executable);
     const QString canonical = info.canonicalFilePath();
     const QString key = canonical.isEmpty() ? info.absoluteFilePath() : canonical;
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(key), QCryptographicHash::Sha256).toHex();
     // Short names keep the path within the limit of a local socket address.
-    return dir + QLatin1Char('/') + QString::fromLatin1(hash.left(20));
+    *path = dir + QLatin1Char('/') + QString::fromLatin1(hash.left(20));
+    return {};
+}
+
+QString configDirectory() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // XDG base directories ignore a relative path.
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/automation");
+}
+
+Status checkTrustedExecutable(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    // The folders as named (a link among them is followed) and as resolved.
+    if (const Status s = checkFolders(absolute); !s.ok())
+        return s;
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    if (canonical.isEmpty())
+        return Status::failure(Error::ServerStartFailed,
+                               QStringLiteral("%1 does not exist").arg(absolute));
+    if (canonical != absolute) {
+        if (const Status s = checkFolders(canonical); !s.ok())
+            return s;
+    }
+    struct stat st {};
+    if (::stat(QFile::encodeName(canonical).constData(), &st) != 0)
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("cannot inspect %1: %2").arg(canonical, systemError()));
+    if (!ownerTrusted(st.st_uid))
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("file %1 belongs to user %2").arg(canonical).arg(st.st_uid));
+    if (st.st_mode & 022)
+        return Status::failure(Error::Untrusted,
+                               QStringLiteral("file %1 is writable by group or others (mode %2)")
+                                   .arg(canonical, mode(st.st_mode)));
+    return {};
 }
 
 }  // namespace automation

@@ -107,16 +107,16 @@ quint16 RemoteActivation::SetRemoteActivation(bool remote, const std::optional<Q
     QString name = className.value_or(QString());
     if (isBlank(className)) {
         ClassRecord found;
-        const StoreResult byId = store.findByClassId(*classId, &found);
-        if (byId == StoreResult::Failed)
-            return fail(StoreFailure, store.errorString());
-        if (byId == StoreResult::NotFound)
+        const automation::Status byId = store.findByClassId(*classId, &found);
+        if (byId.error == Error::NotRegistered)
             return fail(ClassNotRegistered);
+        if (!byId.ok())
+            return fail(StoreFailure, byId.reason);
         name = found.name;
     }
 
     bool idMatches = true;
-    const StoreResult result = store.update(name, [&](ClassRecord& record) {
+    const automation::Status result = store.update(name, [&](ClassRecord& record) {
         idMatches = sameClassId(record.classId, classId);
         if (!idMatches)
             return false;
@@ -131,10 +131,10 @@ quint16 RemoteActivation::SetRemoteActivation(bool remote, const std::optional<Q
         }
         return true;
     });
-    if (result == StoreResult::Failed)
-        return fail(StoreFailure, store.errorString());
-    if (result == StoreResult::NotFound)
+    if (result.error == Error::NotRegistered)
         return fail(ClassNotRegistered);
+    if (!result.ok())
+        return fail(StoreFailure, result.reason);
     if (!idMatches)
         return fail(ClassIdMismatch);
     return Written;
@@ -145,12 +145,12 @@ std::optional<ActivationSettings> RemoteActivation::GetRemoteActivation(
     m_lastError.clear();
     ClassStore store(m_storePath);
     ClassRecord record;
-    const StoreResult result = className.trimmed().isEmpty()
-                                   ? store.findByClassId(classId.value_or(QString()), &record)
-                                   : store.find(className, &record);
-    if (result == StoreResult::Failed)
-        m_lastError = store.errorString();
-    if (result != StoreResult::Ok)
+    const automation::Status result =
+        className.trimmed().isEmpty() ? store.findByClassId(classId.value_or(QString()), &record)
+                                      : store.find(className, &record);
+    if (result.error == Error::StoreFailure)
+        m_lastError = result.reason;
+    if (!result.ok())
         return std::nullopt;
     if (!sameClassId(record.classId, classId)) {
         m_lastError = statusText(ClassIdMismatch);

@@ -2,11 +2,17 @@
 #include <automation/environment.h>
 #include <automation/serverkit.h>
 
+#include "channel.h"
+#include "files.h"
+#include "transport.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QTextStream>
+
+#include <unistd.h>
 
 namespace automation {
 
@@ -16,27 +22,28 @@ constexpr int StartupGraceMs = 3000;
 constexpr int LockWaitMs = 500;
 }  // namespace
 
-bool registerClass(const QString& name, const QString& classId, const QString& executable,
-                   QString* error) {
-    ClassStore store;
-    const bool ok = store.registerClass(name, classId, QFileInfo(executable).absoluteFilePath());
-    if (!ok && error)
-        *error = store.errorString();
-    return ok;
+Status registerClass(const QString& name, const QString& classId, const QString& executable) {
+    return ClassStore().registerClass(name, classId, QFileInfo(executable).absoluteFilePath());
 }
 
-bool unregisterClass(const QString& name, QString* error) {
-    ClassStore store;
-    const StoreResult result = store.unregisterClass(name);
-    if (result == StoreResult::NotFound && error)
-        *error = QStringLiteral("class %1 is not registered").arg(name);
-    else if (result == StoreResult::Failed && error)
-        *error = store.errorString();
-    return result == StoreResult::Ok;
+Status unregisterClass(const QString& name) {
+    return ClassStore().unregisterClass(name);
 }
 
-ObjectServer::ObjectServer(QList<ServedClass> classes, QObject* parent)
-    : Broker(Limits(), parent), m_classes(std::move(classes)) {
+struct ServerLock::Private {
+    files::Lock lock;
+};
+
+ServerLock::ServerLock() : d(std::make_unique<Private>()) {}
+
+ServerLock::~ServerLock() = default;
+
+Status ServerLock::acquire(const QString& socketPath, bool* busy) {
+    return d->lock.acquire(socketPath + QStringLiteral(".lock"), LockWaitMs, busy);
+}
+
+ObjectServer::ObjectServer(QList<ServedClass> classes, const Limits& limits, QObject* parent)
+    : Broker(limits, parent), m_classes(std::move(classes)) {
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, &ObjectServer::idle);
     connect(this, &Broker::connectionCountChanged, this, [this](int count) {
@@ -54,38 +61,57 @@ ObjectServer::~ObjectServer() {
         m_server->close();
 }
 
-bool ObjectServer::listen(const QString& executable, QString* error, bool* alreadyServed) {
+Status ObjectServer::listen(const QString& executable, bool* alreadyServed,
+                            const QString& socketPath) {
     if (alreadyServed)
         *alreadyServed = false;
-    const QString path = serverSocketPath(executable, error);
-    if (path.isEmpty())
-        return false;
-    // The lock makes one instance the server; a stale socket file (from one
-    // that crashed) is removed only under it.
-    m_lock = std::make_unique<QLockFile>(path + QStringLiteral(".lock"));
-    m_lock->setStaleLockTime(0);
-    // An instance that is just leaving lets go within moments; one that
-    // serves keeps the lock, and clients reach it.
-    if (!m_lock->tryLock(LockWaitMs)) {
+    QString path = socketPath;
+    if (path.isEmpty()) {
+        if (const Status s = serverSocketPath(executable, &path); !s.ok())
+            return s;
+    }
+    // The lock makes one instance the server; a socket file left by one that
+    // died is removed only under it.
+    bool busy = false;
+    if (const Status s = m_lock.acquire(path, &busy); !s.ok()) {
         if (alreadyServed)
-            *alreadyServed = m_lock->error() == QLockFile::LockFailedError;
-        *error = QStringLiteral("another instance serves at %1").arg(path);
-        return false;
+            *alreadyServed = busy;
+        return busy ? Status::failure(Error::ServerStartFailed,
+                                      QStringLiteral("another instance serves at %1").arg(path))
+                    : s;
     }
     QLocalServer::removeServer(path);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(path)) {
-        *error = QStringLiteral("cannot listen at %1: %2").arg(path, m_server->errorString());
-        return false;
-    }
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = m_server->nextPendingConnection())
-            addConnection(socket);
-    });
+    if (!m_server->listen(path))
+        return Status::failure(
+            Error::ServerStartFailed,
+            QStringLiteral("cannot listen at %1: %2").arg(path, m_server->errorString()));
+    connect(m_server, &QLocalServer::newConnection, this, &ObjectServer::accept);
     m_idle.setInterval(qMax(serverIdleMs(), StartupGraceMs));
     m_idle.start();
-    return true;
+    return {};
+}
+
+// Only processes of this server's own user are served.
+void ObjectServer::accept() {
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        uid_t uid = 0;
+        pid_t pid = 0;
+        const bool known = peerCredentials(socket->socketDescriptor(), &uid, &pid);
+        if (known && uid == ::geteuid()) {
+            addConnection(socket, QStringLiteral("process %1").arg(pid));
+            continue;
+        }
+        const QString reason =
+            known ? QStringLiteral("this server serves only its own user (%1), not user %2")
+                        .arg(::geteuid())
+                        .arg(uid)
+                  : QStringLiteral(
+                        "this server serves only its own user, and the client's is unknown");
+        emit refused(QStringLiteral("process %1").arg(pid), reason);
+        refuseAndClose(socket, Error::PeerRefused, reason);
+    }
 }
 
 void ObjectServer::activate(const QString& className, QObject*, Done done) {
@@ -97,17 +123,17 @@ void ObjectServer::activate(const QString& className, QObject*, Done done) {
         if (!object) {
             done({nullptr,
                   {},
-                  CreateError::ClassNotServed,
+                  Error::ClassNotServed,
                   QStringLiteral("the server could not create an object of class %1")
                       .arg(served.name)});
             return;
         }
-        done({object, object->description(), CreateError::None, {}});
+        done({object, object->description(), Error::None, {}});
         return;
     }
     done({nullptr,
           {},
-          CreateError::ClassNotServed,
+          Error::ClassNotServed,
           QStringLiteral("this server does not serve class %1").arg(className)});
 }
 
@@ -130,12 +156,11 @@ int runServer(const QList<ServedClass>& classes) {
     if (args.isEmpty() || is("-Unregister")) {
         const bool unregister = !args.isEmpty();
         for (const ServedClass& served : classes) {
-            QString error;
-            const bool ok = unregister ? unregisterClass(served.name, &error)
-                                       : registerClass(served.name, served.classId, self, &error);
-            if (!ok) {
+            const Status s = unregister ? unregisterClass(served.name)
+                                        : registerClass(served.name, served.classId, self);
+            if (!s.ok()) {
                 err << program << ": " << (unregister ? "cannot unregister " : "cannot register ")
-                    << served.name << ": " << error << Qt::endl;
+                    << served.name << ": " << s.reason << Qt::endl;
                 return 1;
             }
         }
@@ -143,12 +168,11 @@ int runServer(const QList<ServedClass>& classes) {
     }
     if (is("-Embedding")) {
         ObjectServer server(classes);
-        QString error;
         bool alreadyServed = false;
-        if (!server.listen(self, &error, &alreadyServed)) {
+        if (const Status s = server.listen(self, &alreadyServed); !s.ok()) {
             if (alreadyServed)
                 return 0;  // clients reach the instance that is serving
-            err << program << ": " << error << Qt::endl;
+            err << program << ": " << s.reason << Qt::endl;
             return 1;
         }
         QObject::connect(&server, &ObjectServer::idle, qApp, &QCoreApplication::quit);

@@ -326,12 +326,14 @@ void TestTestWindow::remoteActivationThroughHost() {
 void TestTestWindow::silentHostTimesOut() {
     SilentHost silent;
     useSilentHost(silent);
-    automation::ObjectFactory::setDefaultTimeouts({kOutcomeMs, 1500, kOutcomeMs});
+    // The TLS handshake is bounded by the connect time-out, the answer by the
+    // activation time-out.
+    automation::ObjectFactory::setDefaultTimeouts({1500, 1500, kOutcomeMs});
     frmTest::Load(kApp);
     frmTest* w = frmTest::instance();
     verifyTesting(w, kApp);
-    // The host took the request and never answered: only the creation's own
-    // time-out ends the test.
+    // The host took the connection and never answered: only the creation's
+    // own time-outs end the test.
     QTRY_VERIFY_WITH_TIMEOUT(ended(w), kOutcomeMs);
     verifyEnded(w, kFailed);
     QVERIFY(!status(w)->toolTip().isEmpty());

@@ -53,7 +53,7 @@ void copyServer(const QString& to) {
 // The server the class registration names, empty while it is not registered.
 QString registeredServer() {
     automation::ClassRecord record;
-    if (automation::ClassStore().find(kClass, &record) != automation::StoreResult::Ok)
+    if (!automation::ClassStore().find(kClass, &record).ok())
         return {};
     return record.server;
 }

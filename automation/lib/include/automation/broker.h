@@ -2,6 +2,7 @@
 
 #include <automation/objectfactory.h>
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -22,14 +23,18 @@ struct Activation {
 
 // The serving side of the wire protocol, shared by the servers' ObjectServer
 // and automation-host: reads create and release requests from connected
-// sockets, keeps each connection's objects and drops them when the client
-// releases them or disconnects. It bounds connections, objects per
-// connection and the time a request may take to arrive.
+// sockets whose peer has been checked, keeps each connection's objects and
+// drops them when the client releases them or disconnects. It bounds
+// connections, each peer's share of them, objects per connection and the
+// time a request may take to arrive. Only a request counts as activity: a
+// connection that holds nothing is closed after idleConnectionMs, and one
+// that releases an object it does not hold is closed at once.
 class Broker : public QObject {
     Q_OBJECT
 public:
     struct Limits {
         int maxConnections = 64;
+        int maxPerPeer = 32;  // connections one peer may hold; 0 for no share
         int maxObjectsPerConnection = 64;
         int requestMs = 10000;         // a started frame must be complete by then
         int idleConnectionMs = 60000;  // a connection with no object and no request is closed
@@ -39,12 +44,17 @@ public:
     ~Broker() override;
     Q_DISABLE_COPY_MOVE(Broker)
 
-    // Takes a connected QLocalSocket or QTcpSocket over.
-    void addConnection(QIODevice* socket);
+    // Takes a connected QLocalSocket or QTcpSocket over. peer names who is
+    // at the other end (a process, an identity, an address): connections
+    // with the same peer share one peer's limit.
+    void addConnection(QIODevice* socket, const QString& peer);
     int connectionCount() const;
+    int connectionCount(const QString& peer) const;
 
 Q_SIGNALS:
     void connectionCountChanged(int count);
+    // A request or a connection was turned away.
+    void refused(const QString& peer, const QString& reason);
 
 protected:
     using Done = std::function<void(const Activation&)>;
@@ -61,6 +71,7 @@ private:
 
     Limits m_limits;
     QList<Connection*> m_connections;
+    QHash<QString, int> m_perPeer;
 };
 
 }  // namespace automation

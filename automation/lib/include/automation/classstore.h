@@ -1,6 +1,7 @@
 #pragma once
 
 #include <automation/remoteactivation.h>
+#include <automation/status.h>
 
 #include <QList>
 #include <QString>
@@ -21,14 +22,14 @@ struct ClassRecord {
     friend bool operator==(const ClassRecord&, const ClassRecord&) = default;
 };
 
-enum class StoreResult { Ok, NotFound, Failed };
-
 // The class registration store: an SQLite file, by default
 // $XDG_DATA_HOME/automation/classes.db. Names and class identifiers are
 // compared case-insensitively and after trimming surrounding blanks. Each
 // operation is one transaction on its own connection, so any number of
-// processes may use the store at once. A file that is not a database or
-// cannot be written is reported (errorString()) and never overwritten.
+// processes may use the store at once. Every operation answers a Status: ok,
+// NotRegistered for a class that is not there, or StoreFailure with the path
+// and the reason. A file that is not a database or cannot be written is
+// reported and never overwritten; a symbolic link at the path is refused.
 class ClassStore {
 public:
     explicit ClassStore(const QString& path = QString());
@@ -36,32 +37,29 @@ public:
     static QString defaultPath();
     QString path() const { return m_path; }
 
-    // Why the last operation failed (or found nothing).
-    QString errorString() const { return m_error; }
-
     // Adds the class or, when it is registered already, replaces its class
     // identifier and server and keeps its spelling and activation settings.
     // The name must not be blank; the server path must be absolute.
-    bool registerClass(const QString& name, const QString& classId, const QString& server);
-    StoreResult unregisterClass(const QString& name);
+    Status registerClass(const QString& name, const QString& classId, const QString& server);
+    Status unregisterClass(const QString& name);
 
-    StoreResult find(const QString& name, ClassRecord* record);
-    StoreResult findByClassId(const QString& classId, ClassRecord* record);
-    bool list(QList<ClassRecord>* records);
+    Status find(const QString& name, ClassRecord* record);
+    Status findByClassId(const QString& classId, ClassRecord* record);
+    Status list(QList<ClassRecord>* records);
 
     // Reads the class, lets change() edit its class identifier, server and
     // activation settings, and writes it back, all in one transaction.
     // change() returns false to write nothing.
-    StoreResult update(const QString& name, const std::function<bool(ClassRecord&)>& change);
+    Status update(const QString& name, const std::function<bool(ClassRecord&)>& change);
 
     static QString nameKey(const QString& name) { return name.trimmed().toCaseFolded(); }
 
 private:
     class Session;
-    StoreResult run(bool write, const std::function<StoreResult(QSqlQuery&)>& body);
+    Status run(bool write, const std::function<Status(QSqlQuery&)>& body);
+    Status failure(const QString& reason) const;
 
     QString m_path;
-    QString m_error;
 };
 
 }  // namespace automation

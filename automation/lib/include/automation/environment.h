@@ -1,10 +1,12 @@
 #pragma once
 
+#include <automation/status.h>
+
 #include <QString>
 #include <QtGlobal>
 
-// Where the automation layer's files and sockets live, and the settings it
-// takes from the environment.
+// Where the automation layer's files and sockets live, the settings it takes
+// from the environment, and the checks that keep other users out of them.
 namespace automation {
 
 // TCP port of automation-host when AUTOMATION_HOST_PORT does not name another.
@@ -20,17 +22,42 @@ quint16 hostPort();
 // AUTOMATION_SERVER_IDLE_MS when it holds a number of milliseconds (>= 0).
 int serverIdleMs();
 
-// Creates path (and its parents) when missing, the last part with mode 0700.
-// An existing directory is used as it is. False with the reason on failure.
-bool makePrivateDirectory(const QString& path, QString* error);
+// How much of a directory belongs to this user.
+enum class Privacy {
+    Private,  // ours, mode 0700: sockets and keys live there
+    Owned,    // ours and writable by no one else
+};
 
-// The directory of the servers' sockets: $XDG_RUNTIME_DIR/automation, or a
-// directory of this user's own under the temporary directory when
-// XDG_RUNTIME_DIR is unset. Empty, with the reason, when it cannot be made.
-QString socketDirectory(QString* error = nullptr);
+// Creates path when missing (parents as needed, the last part with mode
+// 0700), then checks it with lstat: a directory, not a symbolic link, owned
+// by this user, and as private as asked. Nothing is changed on an existing
+// directory; one that fails the check is refused with the reason.
+Status makeOwnDirectory(const QString& path, Privacy privacy);
+
+// The same check without creating anything.
+Status checkOwnDirectory(const QString& path, Privacy privacy);
+
+// Refuses a symbolic link at path, dangling or not: files of the automation
+// layer are created and opened where they are named, never at a link's target.
+Status refuseSymlink(const QString& path, Error error = Error::StoreFailure);
+
+// The directory of the servers' sockets: $XDG_RUNTIME_DIR/automation, or
+// automation-UID under the temporary directory when XDG_RUNTIME_DIR is unset.
+// Checked on every call: a private directory of this user or nothing.
+Status socketDirectory(QString* directory);
 
 // The local socket on which the server executable listens when activated.
 // Client and server derive it from the executable's canonical path.
-QString serverSocketPath(const QString& executable, QString* error = nullptr);
+Status serverSocketPath(const QString& executable, QString* path);
+
+// $XDG_CONFIG_HOME/automation (~/.config/automation): identity and trust files.
+QString configDirectory();
+
+// Refuses to start an executable that someone other than this user or root
+// could replace: the file, or any folder on its path (as given and as
+// resolved), owned by another user or writable by group or others. A sticky
+// folder such as /tmp is fine when the entry below it is this user's or
+// root's. The reason names the file or folder and why.
+Status checkTrustedExecutable(const QString& path);
 
 }  // namespace automation

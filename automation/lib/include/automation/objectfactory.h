@@ -1,5 +1,7 @@
 #pragma once
 
+#include <automation/status.h>
+
 #include <QObject>
 #include <QString>
 
@@ -7,24 +9,8 @@
 
 namespace automation {
 
-// Why an object could not be created.
-enum class CreateError {
-    None,
-    NotRegistered,         // no registration for the class name
-    StoreFailure,          // the registration store could not be read
-    ServerStartFailed,     // the local server executable could not be started
-    ServerTimeout,         // the server did not answer within the activation time-out
-    ClassNotServed,        // the server (or host) answered that it does not serve the class
-    MachineNotFound,       // the remote machine name did not resolve
-    ConnectionRefused,     // nothing listens on the remote machine's host port
-    ProtocolNotSupported,  // the registered protocol is not supported here
-    HostRefused,           // the remote host refused the activation
-    Timeout,               // a connection or the whole call took too long
-    ProtocolError,         // the peer answered something that is not a valid reply
-};
-
-// The enumerator's name, e.g. "ServerTimeout", for messages and tools.
-QString errorName(CreateError error);
+// Why an object could not be created: the layer's error codes (status.h).
+using CreateError = Error;
 
 // A created object. Releasing it (release() or destroying the handle) tells
 // the server, which may then exit when it has no objects left.
@@ -45,11 +31,12 @@ struct CreateResult {
     QString reason;  // human-readable, in English, empty on success
 
     bool ok() const { return object != nullptr; }
+    Status status() const { return {error, reason}; }
 };
 
 // Time limits, in milliseconds, of one creation.
 struct Timeouts {
-    int connectMs = 5000;      // one connection attempt (local socket or TCP)
+    int connectMs = 5000;      // one connection attempt (local socket or TCP), and a TLS handshake
     int activationMs = 10000;  // from request sent (or server started) to the answer
     int totalMs = 20000;       // the whole call
 };
@@ -61,9 +48,14 @@ struct Timeouts {
 //
 // Local activation connects to the local socket of the class's server and,
 // when nothing answers there, starts the registered executable with
-// -Embedding and keeps connecting until the activation time-out. Remote
-// activation (protocol "ncacn_ip_tcp" or none) connects over TCP to
-// automation-host on the registered machine, at hostPort().
+// -Embedding (only when no one but this user or root could have replaced it)
+// and keeps connecting until the activation time-out. Both ends check that
+// the other runs as the same user. Remote activation (protocol
+// "ncacn_ip_tcp" or none) connects to automation-host on the registered
+// machine, at hostPort(), as the class's authentication level says: level
+// "1" over plain TCP, every other level over TLS 1.3 with this user's
+// identity, sending nothing before the host has shown the identity recorded
+// for the machine in known_hosts (or this user's own).
 class ObjectFactory : public QObject {
     Q_OBJECT
 public:
@@ -118,8 +110,20 @@ private:
 //   ProtocolNotSupported the registered protocol is not "ncacn_ip_tcp" or none
 //   HostRefused         automation-host refused (not registered there, or
 //                       registered for remote activation there, limits)
-//   Timeout             connecting, the host's answer or the whole call took too long
-//   ProtocolError       the peer answered something that is not a valid reply
+//   Timeout             connecting, the TLS handshake, the host's answer or
+//                       the whole call took too long
+//   ProtocolError       the peer answered something that is not a valid reply,
+//                       or the TLS handshake failed
+//   Untrusted           the executable or a folder on its path could be
+//                       replaced by someone else, or the socket folder is not private
+//   PeerRefused         the server's socket is held by another user's process,
+//                       or the server refused us as another user
+//   UnknownHost         the host's identity is not recorded for the machine;
+//                       the reason gives the command that records it
+//   NotAuthorized       the host does not know this user's identity; the
+//                       reason gives the command to run on the host
+//   LevelRefused        the host does not accept the class's level (level
+//                       "1" without --allow-anonymous), or the level is unknown
 CreateResult createObject(const QString& className);
 
 }  // namespace automation

@@ -3,7 +3,6 @@
 #include <automation/broker.h>
 
 #include <QList>
-#include <QLockFile>
 #include <QString>
 #include <QTimer>
 
@@ -31,23 +30,45 @@ struct ServedClass {
 };
 
 // Registers name for local activation by executable (made absolute) in the
-// default store. False with the reason when the store refuses.
-bool registerClass(const QString& name, const QString& classId, const QString& executable,
-                   QString* error = nullptr);
-// False with the reason when the class is not registered or the store fails.
-bool unregisterClass(const QString& name, QString* error = nullptr);
+// default store.
+Status registerClass(const QString& name, const QString& classId, const QString& executable);
+// NotRegistered when the class is not registered.
+Status unregisterClass(const QString& name);
 
-// Serves the classes on the local socket of this executable and tells when it
-// has had no client (hence no object) for serverIdleMs().
+// What makes one instance the server of an executable: an flock on an open
+// descriptor beside its socket. The kernel drops it when the process ends,
+// however it ends, so a server killed during start-up leaves nothing stale.
+class ServerLock {
+public:
+    ServerLock();
+    ~ServerLock();
+    Q_DISABLE_COPY_MOVE(ServerLock)
+
+    // Waits briefly for an instance that is just leaving; busy is set when
+    // another instance holds it.
+    Status acquire(const QString& socketPath, bool* busy);
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+// Serves the classes on the local socket of this executable, to processes of
+// its own user only, and tells when it has had no client (hence no object)
+// for serverIdleMs(). One client process holds at most half the connections
+// (Limits::maxPerPeer), so that automation-host, which makes every remote
+// object through one, cannot crowd out the user's local programs.
 class ObjectServer : public Broker {
     Q_OBJECT
 public:
-    explicit ObjectServer(QList<ServedClass> classes, QObject* parent = nullptr);
+    explicit ObjectServer(QList<ServedClass> classes, const Limits& limits = Limits(),
+                          QObject* parent = nullptr);
     ~ObjectServer() override;
 
-    // Listens on serverSocketPath(executable). False with the reason when it
-    // cannot, and with alreadyServed set when another instance serves there.
-    bool listen(const QString& executable, QString* error, bool* alreadyServed = nullptr);
+    // Listens on serverSocketPath(executable), or at socketPath when given.
+    // alreadyServed is set when another instance serves there.
+    Status listen(const QString& executable, bool* alreadyServed = nullptr,
+                  const QString& socketPath = QString());
 
 Q_SIGNALS:
     void idle();
@@ -56,8 +77,10 @@ protected:
     void activate(const QString& className, QObject* context, Done done) override;
 
 private:
+    void accept();
+
     QList<ServedClass> m_classes;
-    std::unique_ptr<QLockFile> m_lock;
+    ServerLock m_lock;
     QLocalServer* m_server = nullptr;
     QTimer m_idle;
 };

@@ -11,7 +11,7 @@ namespace automation::wire {
 
 inline constexpr char Magic0 = 'A';
 inline constexpr char Magic1 = 'U';
-inline constexpr quint8 Version = 1;
+inline constexpr quint8 Version = 2;
 inline constexpr int HeaderSize = 8;
 inline constexpr quint32 MaxPayload = 16 * 1024;
 inline constexpr int MaxTextBytes = 4096;  // UTF-8 bytes of one string field

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <automation/broker.h>
+#include <automation/identity.h>
+
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+
+class QAbstractSocket;
+class QTcpServer;
+
+namespace automation {
+
+struct HostOptions {
+    Broker::Limits limits{64, 16, 64, 10000, 60000};
+    int handshakeMs = 5000;       // from accepting to a checked peer
+    bool allowAnonymous = false;  // serve level "1" (plain TCP, no identity)
+};
+
+// automation-host: accepts activation requests on TCP and activates classes
+// registered for local activation on this machine, as this user.
+//
+// One port serves both kinds of client: the first byte tells a TLS handshake
+// (0x16) from a plain frame ('A'). A TLS client is served when it presents
+// this user's own identity or one listed in authorized_clients; a plain one
+// only with allowAnonymous. Until a client is checked it counts against its
+// address's share, afterwards against its identity's; every refusal is one
+// line on stderr.
+class Host : public Broker {
+    Q_OBJECT
+public:
+    Host(const HostOptions& options, const Identity& identity, QObject* parent = nullptr);
+    ~Host() override;
+
+    Status listen(const QHostAddress& address, quint16 port);
+    // A listening socket handed over by the service manager.
+    Status adopt(qintptr descriptor);
+    QList<QTcpServer*> servers() const { return m_servers; }
+
+    // Connections accepted but not yet admitted (or lingering after a refusal).
+    int uncheckedCount() const { return m_uncheckedTotal; }
+
+    // Takes over a connection accepted elsewhere.
+    void accept(qintptr descriptor);
+
+protected:
+    void activate(const QString& className, QObject* context, Done done) override;
+
+private:
+    class Pending;
+    void startTls(Pending* pending);
+    void startPlain(Pending* pending);
+    void admit(QAbstractSocket* socket, Pending* pending, const QString& peer);
+    void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
+    void turnAway(Pending* pending, const QString& reason);
+    void log(const QString& peer, const QString& reason) const;
+
+    HostOptions m_options;
+    Identity m_identity;
+    QSslConfiguration m_tls;
+    TrustFile m_authorized;
+    QList<QTcpServer*> m_servers;
+    QHash<QString, int> m_unchecked;  // per address: not yet admitted, or lingering after a refusal
+    int m_uncheckedTotal = 0;
+};
+
+}  // namespace automation

@@ -1,0 +1,157 @@
+#include "files.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
+
+namespace automation::files {
+
+namespace {
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+Status failed(const QString& path, const QString& what, int error) {
+    if (error == ELOOP)
+        return Status::failure(
+            Error::StoreFailure,
+            QStringLiteral("%1 is a symbolic link; it is not followed").arg(path));
+    return Status::failure(Error::StoreFailure,
+                           QStringLiteral("cannot %1 %2: %3").arg(what, path, systemError(error)));
+}
+
+}  // namespace
+
+Status read(const QString& path, QByteArray* data, bool* exists, bool privateOnly) {
+    data->clear();
+    *exists = false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            return failed(path, QStringLiteral("read"), errno);
+        // A dangling link is no missing file.
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+            return failed(path, QStringLiteral("read"), ELOOP);
+        return {};
+    }
+    struct stat st {};
+    ::fstat(fd, &st);
+    Status status;
+    if (!S_ISREG(st.st_mode)) {
+        status = Status::failure(Error::StoreFailure,
+                                 QStringLiteral("%1 is not a regular file").arg(path));
+    } else if (privateOnly && (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)) {
+        status = Status::failure(
+            Error::StoreFailure,
+            QStringLiteral(
+                "%1 may be read by others (owner %2, mode 0%3); it must be this user's, mode 0600")
+                .arg(path)
+                .arg(st.st_uid)
+                .arg(st.st_mode & 0777, 3, 8, QLatin1Char('0')));
+    } else {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly))
+            *data = file.readAll();
+        *exists = true;
+    }
+    ::close(fd);
+    return status;
+}
+
+Status replace(const QString& path, const QByteArray& data) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        return failed(path, QStringLiteral("write"), ELOOP);
+    const QString temporary = path + QStringLiteral(".new-%1").arg(::getpid());
+    const QByteArray native = QFile::encodeName(temporary);
+    ::unlink(native.constData());
+    const int fd =
+        ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return failed(temporary, QStringLiteral("create"), errno);
+    qsizetype written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + written, size_t(data.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            ::unlink(native.constData());
+            return failed(temporary, QStringLiteral("write"), error);
+        }
+        written += n;
+    }
+    ::fsync(fd);
+    ::close(fd);
+    if (::rename(native.constData(), QFile::encodeName(path).constData()) != 0) {
+        const int error = errno;
+        ::unlink(native.constData());
+        return failed(path, QStringLiteral("replace"), error);
+    }
+    return {};
+}
+
+QByteArray stamp(const QString& path) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(qulonglong(st.st_ino)) + ':' +
+           QByteArray::number(qlonglong(st.st_size)) + ':' +
+           QByteArray::number(qlonglong(st.st_mtim.tv_sec)) + '.' +
+           QByteArray::number(qlonglong(st.st_mtim.tv_nsec)) + ':' +
+           QByteArray::number(st.st_mode) + ':' + QByteArray::number(st.st_uid);
+}
+
+Lock::~Lock() {
+    release();
+}
+
+void Lock::release() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+Status Lock::acquire(const QString& path, int waitMs, bool* busy) {
+    release();
+    if (busy)
+        *busy = false;
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return failed(path, QStringLiteral("open the lock"), errno);
+    const QDeadlineTimer deadline(waitMs < 0 ? QDeadlineTimer::Forever : QDeadlineTimer(waitMs));
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            break;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            const int error = errno;
+            ::close(fd);
+            return failed(path, QStringLiteral("lock"), error);
+        }
+        if (deadline.hasExpired()) {
+            ::close(fd);
+            if (busy)
+                *busy = true;
+            return Status::failure(Error::ServerStartFailed,
+                                   QStringLiteral("%1 is held by another process").arg(path));
+        }
+        // Whoever holds it is about to let go (a server leaving) or busy
+        // for moments (writing a file).
+        QThread::msleep(5);
+    }
+    m_fd = fd;
+    return {};
+}
+
+}  // namespace automation::files

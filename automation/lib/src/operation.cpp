@@ -1,0 +1,415 @@
+#include "operation.h"
+
+#include <automation/environment.h>
+#include <automation/identity.h>
+
+#include "channel.h"
+#include "transport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QPointer>
+#include <QProcess>
+#include <QSysInfo>
+
+#include <unistd.h>
+#include <csignal>
+
+namespace automation {
+
+namespace {
+
+// Whether a started server process is still there. /proc tells a zombie from
+// a running process, which kill() does not.
+bool processAlive(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const qsizetype paren = line.lastIndexOf(')');
+        return paren >= 0 && paren + 2 < line.size() && line.at(paren + 2) != 'Z' &&
+               line.at(paren + 2) != 'X';
+    }
+    return ::kill(pid_t(pid), 0) == 0;
+}
+
+QString bareMachine(const QString& machine) {
+    QString name = machine.trimmed();
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2);
+    return name;
+}
+
+// Whether a registered machine is this one: its host name, "localhost", or
+// one of its own addresses. Nothing is looked up on the network.
+bool namesThisMachine(const QString& machine) {
+    const QString name = bareMachine(machine);
+    if (name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+        name.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(name);
+    return !address.isNull() &&
+           (address.isLoopback() || QNetworkInterface::allAddresses().contains(address));
+}
+
+// The object as the client holds it: its connection to the server or host.
+// Closing the connection releases the object there.
+class SocketHandle final : public ObjectHandle {
+public:
+    SocketHandle(const QString& className, const QString& description, quint32 id,
+                 Transport* transport)
+        : m_className(className),
+          m_description(description),
+          m_id(id),
+          m_transport(transport),
+          m_connected(std::make_shared<bool>(true)) {
+        transport->setParent(nullptr);
+        QObject::connect(transport, &Transport::disconnected, transport,
+                         [flag = m_connected] { *flag = false; });
+    }
+    ~SocketHandle() override { release(); }
+
+    QString className() const override { return m_className; }
+    QString description() const override { return m_description; }
+    bool isValid() const override { return m_transport && *m_connected; }
+
+    void release() override {
+        if (!m_transport)
+            return;
+        if (*m_connected) {
+            wire::Message m;
+            m.type = wire::Type::Release;
+            m.objectId = m_id;
+            m_transport->device()->write(wire::encode(m));
+            m_transport->close();
+        }
+        if (QCoreApplication::instance())
+            m_transport->deleteLater();
+        else
+            delete m_transport.data();
+        m_transport = nullptr;
+        *m_connected = false;
+    }
+
+private:
+    QString m_className;
+    QString m_description;
+    quint32 m_id;
+    QPointer<Transport> m_transport;
+    std::shared_ptr<bool> m_connected;
+};
+
+}  // namespace
+
+Operation::Operation(const QString& className, const Timeouts& timeouts, bool localOnly,
+                     QObject* parent)
+    : QObject(parent), m_className(className), m_timeouts(timeouts), m_localOnly(localOnly) {
+    for (QTimer* timer : {&m_total, &m_phaseTimer}) {
+        timer->setSingleShot(true);
+        // Coarse timers may fire 5 % early; a time-out never should.
+        timer->setTimerType(Qt::PreciseTimer);
+    }
+    connect(&m_phaseTimer, &QTimer::timeout, this, &Operation::expired);
+    connect(&m_total, &QTimer::timeout, this, [this] {
+        fail(Status::failure(Error::Timeout,
+                             QStringLiteral("creating an object of class %1 took longer than %2 ms")
+                                 .arg(m_className)
+                                 .arg(m_timeouts.totalMs)));
+    });
+}
+
+// Deleting a pending operation closes its connection, which releases an
+// object the server may still make for it.
+Operation::~Operation() {
+    dropTransport();
+}
+
+void Operation::start() {
+    m_total.start(qMax(1, m_timeouts.totalMs));
+    enter(Phase::Lookup);
+    const Status found = ClassStore().find(m_className, &m_record);
+    if (!found.ok())
+        return fail(found);
+    if (!m_record.activation.remote)
+        return connectLocal();
+    if (m_localOnly && namesThisMachine(m_record.activation.machine))
+        return connectLocal();
+    if (m_localOnly)
+        return fail(Status::failure(
+            Error::HostRefused, QStringLiteral("class %1 is registered for remote activation on "
+                                               "%2; activation is not relayed to another machine")
+                                    .arg(m_className, m_record.activation.machine.trimmed())));
+    startRemote();
+}
+
+void Operation::enter(Phase phase) {
+    m_phase = phase;
+    int budget = 0;
+    switch (phase) {
+        case Phase::Connect:
+        case Phase::Handshake:
+            budget = m_timeouts.connectMs;
+            break;
+        case Phase::Launch:
+            budget = int(m_launchDeadline.remainingTime());
+            break;
+        case Phase::Request:
+            // A server we started has had its activation time running since.
+            budget = m_launched ? int(m_launchDeadline.remainingTime()) : m_timeouts.activationMs;
+            break;
+        case Phase::Lookup:
+        case Phase::Done:
+            m_phaseTimer.stop();
+            return;
+    }
+    m_phaseTimer.start(qMax(1, budget));
+}
+
+void Operation::expired() {
+    const auto serverTimedOut = [this] {
+        fail(Status::failure(Error::ServerTimeout,
+                             QStringLiteral("server %1 did not answer for class %2 within %3 ms")
+                                 .arg(m_record.server, m_className)
+                                 .arg(m_timeouts.activationMs)));
+    };
+    switch (m_phase) {
+        case Phase::Connect:
+            if (!m_remote)
+                return localFailed(Status::failure(Error::Timeout, QString()));
+            return fail(Status::failure(Error::Timeout,
+                                        QStringLiteral("connecting to %1 took longer than %2 ms")
+                                            .arg(peer())
+                                            .arg(m_timeouts.connectMs)));
+        case Phase::Launch:
+            return serverTimedOut();
+        case Phase::Handshake:
+            return fail(Status::failure(
+                Error::Timeout,
+                QStringLiteral("the TLS handshake with %1 did not complete within %2 ms")
+                    .arg(peer())
+                    .arg(m_timeouts.connectMs)));
+        case Phase::Request:
+            if (!m_remote)
+                return serverTimedOut();
+            return fail(Status::failure(
+                Error::Timeout, QStringLiteral("%1 did not answer for class %2 within %3 ms")
+                                    .arg(peer(), m_className)
+                                    .arg(m_timeouts.activationMs)));
+        case Phase::Lookup:
+        case Phase::Done:
+            return;
+    }
+}
+
+// Local activation.
+
+void Operation::connectLocal() {
+    if (m_socketPath.isEmpty()) {
+        if (const Status s = serverSocketPath(m_record.server, &m_socketPath); !s.ok())
+            return fail(s);
+    }
+    if (m_phase != Phase::Launch)
+        enter(Phase::Connect);
+    use(localTransport(m_socketPath, m_record.server, this));
+    connect(m_transport, &Transport::failed, this, &Operation::localFailed);
+    m_transport->open();
+}
+
+void Operation::localFailed(const Status& status) {
+    if (m_phase != Phase::Connect && m_phase != Phase::Launch)
+        return;
+    dropTransport();
+    // Someone else's program at our socket: never start ours beside it.
+    if (status.error == Error::PeerRefused)
+        return fail(status);
+    if (!m_launched)
+        return launch();
+    if (!processAlive(m_serverPid))
+        return fail(Status::failure(Error::ServerStartFailed,
+                                    QStringLiteral("server %1 exited before it served class %2")
+                                        .arg(m_record.server, m_className)));
+    // Back off a little between attempts while the server starts up.
+    m_retryDelay = qMin(m_retryDelay * 3 / 2, 20);
+    QTimer::singleShot(m_retryDelay, this, [this] {
+        if (m_phase == Phase::Launch)
+            connectLocal();
+    });
+}
+
+void Operation::launch() {
+    const QFileInfo exe(m_record.server);
+    if (!exe.exists())
+        return fail(
+            Status::failure(Error::ServerStartFailed,
+                            QStringLiteral("server executable %1 of class %2 does not exist")
+                                .arg(m_record.server, m_className)));
+    if (!exe.isFile() || ::access(QFile::encodeName(exe.absoluteFilePath()).constData(), X_OK) != 0)
+        return fail(
+            Status::failure(Error::ServerStartFailed,
+                            QStringLiteral("server %1 of class %2 is not an executable file")
+                                .arg(m_record.server, m_className)));
+    if (const Status trusted = checkTrustedExecutable(exe.absoluteFilePath()); !trusted.ok())
+        return fail(Status::failure(
+            Error::Untrusted, QStringLiteral("server %1 of class %2 is not started, since someone "
+                                             "else could have replaced it: %3. Keep it and its "
+                                             "folders writable only by you or root.")
+                                  .arg(m_record.server, m_className, trusted.reason)));
+    QProcess process;
+    process.setProgram(exe.absoluteFilePath());
+    process.setArguments({QStringLiteral("-Embedding")});
+    process.setWorkingDirectory(exe.absolutePath());
+    // The server outlives us; it must not hold our output open.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    if (!process.startDetached(&m_serverPid))
+        return fail(Status::failure(Error::ServerStartFailed,
+                                    QStringLiteral("cannot start server %1 of class %2: %3")
+                                        .arg(m_record.server, m_className, process.errorString())));
+    m_launched = true;
+    m_launchDeadline.setRemainingTime(m_timeouts.activationMs, Qt::PreciseTimer);
+    enter(Phase::Launch);
+    connectLocal();
+}
+
+// Remote activation.
+
+void Operation::startRemote() {
+    const ActivationSettings& a = m_record.activation;
+    const QString protocol = a.protocol.trimmed();
+    if (!protocol.isEmpty() && protocol != QLatin1String("ncacn_ip_tcp"))
+        return fail(Status::failure(Error::ProtocolNotSupported,
+                                    QStringLiteral("protocol %1 of class %2 is not supported here "
+                                                   "(only ncacn_ip_tcp is)")
+                                        .arg(protocol, m_className)));
+    const QString machine = bareMachine(a.machine);
+    if (machine.isEmpty())
+        return fail(Status::failure(Error::MachineNotFound,
+                                    QStringLiteral("class %1 is registered for remote activation "
+                                                   "without a machine")
+                                        .arg(m_className)));
+    m_remote = true;
+    const QString level = a.level.trimmed();
+    if (level == QLatin1String("1")) {
+        // No Authentication, as the class asks: plain TCP, no identity.
+        use(tcpTransport(machine, hostPort(), this));
+    } else if (level.isEmpty() || (level.size() == 1 && level.at(0) >= QLatin1Char('0') &&
+                                   level.at(0) <= QLatin1Char('6'))) {
+        Identity identity;
+        if (const Status s = loadIdentity(&identity); !s.ok())
+            return fail(s);
+        use(tlsTransport(machine, hostPort(), identity, this));
+        connect(m_transport, &Transport::connected, this, [this] { enter(Phase::Handshake); });
+    } else {
+        return fail(Status::failure(Error::LevelRefused,
+                                    QStringLiteral("class %1 has the unknown authentication level "
+                                                   "\"%2\"; nothing was sent")
+                                        .arg(m_className, level)));
+    }
+    connect(m_transport, &Transport::failed, this, &Operation::fail);
+    enter(Phase::Connect);
+    m_transport->open();
+}
+
+// Both.
+
+void Operation::use(Transport* transport) {
+    dropTransport();
+    m_transport = transport;
+    connect(transport, &Transport::ready, this, &Operation::sendRequest);
+}
+
+void Operation::sendRequest() {
+    enter(Phase::Request);
+    m_channel = new FrameChannel(m_transport->device(), 0, this);
+    connect(m_channel, &FrameChannel::received, this, &Operation::answered);
+    connect(m_channel, &FrameChannel::failed, this, [this](const QString& reason) {
+        fail(Status::failure(Error::ProtocolError,
+                             QStringLiteral("%1 sent an invalid answer: %2").arg(peer(), reason)));
+    });
+    connect(m_transport, &Transport::disconnected, this,
+            [this] { QTimer::singleShot(0, this, &Operation::closedEarly); });
+    wire::Message request;
+    request.type = wire::Type::Create;
+    request.className = m_className;
+    m_channel->send(request);
+}
+
+QString Operation::peer() const {
+    return m_transport ? m_transport->peer() : QStringLiteral("server %1").arg(m_record.server);
+}
+
+void Operation::closedEarly() {
+    if (m_phase != Phase::Request)
+        return;
+    if (m_remote)
+        return fail(Status::failure(
+            Error::HostRefused,
+            QStringLiteral("%1 closed the connection without answering for class %2")
+                .arg(peer(), m_className)));
+    // A server we did not start may have been leaving just then: start one
+    // ourselves, once.
+    if (!m_launched && !m_retried) {
+        m_retried = true;
+        dropTransport();
+        return connectLocal();
+    }
+    fail(Status::failure(Error::ServerStartFailed,
+                         QStringLiteral("server %1 closed the connection before creating an object "
+                                        "of class %2 (it may have crashed)")
+                             .arg(m_record.server, m_className)));
+}
+
+void Operation::answered(const wire::Message& message) {
+    if (m_phase != Phase::Request)
+        return;
+    if (message.type == wire::Type::Created) {
+        CreateResult result;
+        result.object = std::make_shared<SocketHandle>(m_record.name, message.text,
+                                                       message.objectId, m_transport);
+        m_transport->disconnect(this);
+        delete m_channel;
+        m_channel = nullptr;
+        m_transport = nullptr;
+        return done(result);
+    }
+    if (message.type != wire::Type::Failed || message.code == 0 || message.code > quint8(LastError))
+        return fail(Status::failure(Error::ProtocolError,
+                                    QStringLiteral("%1 sent an unexpected answer").arg(peer())));
+    const QString reason =
+        message.text.isEmpty() ? QStringLiteral("no reason given") : message.text;
+    fail(Status::failure(Error(message.code), QStringLiteral("%1: %2").arg(peer(), reason)));
+}
+
+void Operation::fail(const Status& status) {
+    CreateResult result;
+    result.error = status.error;
+    result.reason = status.reason;
+    done(result);
+}
+
+void Operation::done(const CreateResult& result) {
+    if (m_phase == Phase::Done)
+        return;
+    enter(Phase::Done);
+    m_total.stop();
+    // Closing the connection releases whatever the server made for us.
+    dropTransport();
+    emit finished(result);
+}
+
+void Operation::dropTransport() {
+    delete m_channel;
+    m_channel = nullptr;
+    if (!m_transport)
+        return;
+    m_transport->disconnect(this);
+    m_transport->deleteLater();
+    if (auto* device = m_transport->device())
+        device->close();
+    m_transport = nullptr;
+}
+
+}  // namespace automation
