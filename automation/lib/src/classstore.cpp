@@ -11,10 +11,12 @@
 #include <QVariant>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace automation {
 
@@ -84,11 +86,15 @@ void exec(QSqlQuery& q, const QString& sql) {
         throw SqlFailure{q.lastError()};
 }
 
-// The first class (in registration order) whose column holds key.
-bool selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
-    q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE %2 = ? ORDER BY rowid LIMIT 1")
-                  .arg(QLatin1String(Columns), QLatin1String(column)));
-    q.addBindValue(text(key));
+// The first class (in registration order) whose column holds the key.
+QString selectOneSql(const char* column) {
+    return QStringLiteral("SELECT %1 FROM classes WHERE %2 = ? ORDER BY rowid LIMIT 1")
+        .arg(QLatin1String(Columns), QLatin1String(column));
+}
+
+// Runs a query prepared by selectOneSql().
+bool readOne(QSqlQuery& q, const QString& key, ClassRecord* record) {
+    q.bindValue(0, text(key));
     exec(q);
     const bool found = q.next();
     if (found)
@@ -97,9 +103,18 @@ bool selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord
     return found;
 }
 
+bool selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
+    q.prepare(selectOneSql(column));
+    return readOne(q, key, record);
+}
+
 Status notRegistered(const QString& name) {
     return Status::failure(Error::NotRegistered,
                            QStringLiteral("class %1 is not registered").arg(name.trimmed()));
+}
+
+Status noneYet() {
+    return Status::failure(Error::NotRegistered, QStringLiteral("no class is registered yet"));
 }
 
 }  // namespace
@@ -107,12 +122,13 @@ Status notRegistered(const QString& name) {
 // One connection to the store for one operation.
 class ClassStore::Session {
 public:
-    explicit Session(const QString& path) {
+    explicit Session(const QString& path, const QString& options = QString()) {
         static std::atomic<quint64> counter{0};
         m_name = QStringLiteral("automation-store-%1").arg(counter.fetch_add(1));
         m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         m_db.setDatabaseName(path);
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+        m_db.setConnectOptions(
+            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;%2").arg(BusyTimeoutMs).arg(options));
     }
     ~Session() {
         m_db.close();
@@ -126,6 +142,61 @@ public:
 private:
     QString m_name;
     QSqlDatabase m_db;
+};
+
+// A read-only connection kept open for lookups, one per thread: opening the
+// store, reading its schema and preparing the query cost thirty times what
+// the query itself does. Every query is a read transaction of its own, so it
+// sees what any process committed last. A store changed behind SQLite's back
+// (removed and made anew, renamed over, overwritten) is told by its inode,
+// size and modification time, and opened afresh.
+class ClassStore::Lookup {
+public:
+    Lookup() = default;
+    ~Lookup() { close(); }
+    Q_DISABLE_COPY_MOVE(Lookup)
+
+    // The query by name or by class identifier of the store at path, which
+    // lstat() has just described as file.
+    QSqlQuery& query(const QString& path, const struct stat& file, bool byId) {
+        if (!m_session || path != m_path || !sameFile(file)) {
+            close();
+            m_session = std::make_unique<Session>(path, QStringLiteral("QSQLITE_OPEN_READONLY"));
+            m_path = path;
+            m_file = file;
+        }
+        QSqlDatabase& db = m_session->db();
+        if (!db.isOpen() && !db.open())
+            throw SqlFailure{db.lastError()};
+        std::unique_ptr<QSqlQuery>& q = byId ? m_byId : m_byName;
+        if (!q) {
+            auto prepared = std::make_unique<QSqlQuery>(db);
+            if (!prepared->prepare(selectOneSql(byId ? "id_key" : "name_key")))
+                throw SqlFailure{prepared->lastError()};
+            q = std::move(prepared);
+        }
+        return *q;
+    }
+
+    // After a failure nothing is kept: the next lookup starts afresh.
+    void close() {
+        m_byName.reset();
+        m_byId.reset();
+        m_session.reset();
+    }
+
+private:
+    bool sameFile(const struct stat& file) const {
+        return file.st_dev == m_file.st_dev && file.st_ino == m_file.st_ino &&
+               file.st_size == m_file.st_size && file.st_mtim.tv_sec == m_file.st_mtim.tv_sec &&
+               file.st_mtim.tv_nsec == m_file.st_mtim.tv_nsec;
+    }
+
+    std::unique_ptr<Session> m_session;
+    std::unique_ptr<QSqlQuery> m_byName;
+    std::unique_ptr<QSqlQuery> m_byId;
+    QString m_path;
+    struct stat m_file {};
 };
 
 ClassStore::ClassStore(const QString& path) : m_path(path.isEmpty() ? defaultPath() : path) {}
@@ -143,19 +214,21 @@ Status ClassStore::failure(const QString& reason) const {
                            QStringLiteral("class registration store %1: %2").arg(m_path, reason));
 }
 
-Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body) {
+Status ClassStore::checkFiles(bool write, struct stat* st) const {
     // SQLite opens its side files by name too: a link at any of them would
     // have it write where the link points.
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
         if (const Status s = refuseSymlink(m_path + QLatin1String(suffix)); !s.ok())
             return failure(s.reason);
     }
-    const QFileInfo info(m_path);
-    if (!info.exists() && !write)
-        return Status::failure(
-            Error::NotRegistered,
-            QStringLiteral("no class is registered yet"));  // never created by reading
-    if (!info.exists()) {
+    const QByteArray native = QFile::encodeName(m_path);
+    const bool exists = ::lstat(native.constData(), st) == 0;
+    if (exists && S_ISLNK(st->st_mode))
+        return failure(QStringLiteral("%1 is a symbolic link; it is not followed").arg(m_path));
+    if (!exists && !write)
+        return noneYet();  // never created by reading
+    if (!exists) {
+        const QFileInfo info(m_path);
         if (const Status s = makeOwnDirectory(info.absolutePath(), Privacy::Owned); !s.ok())
             return failure(s.reason);
         // Created here with its final mode, before SQLite opens it; a link
@@ -169,10 +242,16 @@ Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body
                                .arg(QString::fromLocal8Bit(std::strerror(errno))));
         if (const Status s = refuseSymlink(m_path); !s.ok())
             return failure(s.reason);
-    } else if (!info.isFile()) {
+    } else if (!S_ISREG(st->st_mode)) {
         return failure(QStringLiteral("not a regular file"));
     }
+    return {};
+}
 
+Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body) {
+    struct stat st {};
+    if (const Status s = checkFiles(write, &st); !s.ok())
+        return s;
     const QDeadlineTimer deadline(LockedRetryMs);
     for (;;) {
         Session session(m_path);
@@ -200,8 +279,7 @@ Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body
                 if (!write) {
                     // A store without classes: nothing is registered yet.
                     exec(q, QStringLiteral("ROLLBACK"));
-                    return Status::failure(Error::NotRegistered,
-                                           QStringLiteral("no class is registered yet"));
+                    return noneYet();
                 }
                 exec(q, QString::fromLatin1(Schema));
             }
@@ -265,10 +343,31 @@ Status ClassStore::unregisterClass(const QString& name) {
     return s;
 }
 
+Status ClassStore::lookUp(bool byId, const QString& key, ClassRecord* record) {
+    struct stat st {};
+    if (const Status s = checkFiles(false, &st); !s.ok())
+        return s;
+    static thread_local Lookup lookup;
+    const QDeadlineTimer deadline(LockedRetryMs);
+    for (;;) {
+        try {
+            return readOne(lookup.query(m_path, st, byId), key, record) ? Status() : noneYet();
+        } catch (const SqlFailure& sqlFailure) {
+            lookup.close();
+            // A store that has no classes table yet holds no class.
+            if (sqlFailure.error.databaseText().contains(QLatin1String("no such table")))
+                return noneYet();
+            if (isLocked(sqlFailure.error) && !deadline.hasExpired()) {
+                QThread::msleep(20);
+                continue;
+            }
+            return failure(sqlReason(sqlFailure.error));
+        }
+    }
+}
+
 Status ClassStore::find(const QString& name, ClassRecord* record) {
-    const Status s = run(false, [&](QSqlQuery& q) {
-        return selectOne(q, "name_key", nameKey(name), record) ? Status() : notRegistered(name);
-    });
+    const Status s = lookUp(false, nameKey(name), record);
     return s.error == Error::NotRegistered ? notRegistered(name) : s;
 }
 
@@ -278,9 +377,7 @@ Status ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
         QStringLiteral("no class is registered with identifier %1").arg(classId.trimmed()));
     if (classId.trimmed().isEmpty())
         return missing;
-    const Status s = run(false, [&](QSqlQuery& q) {
-        return selectOne(q, "id_key", nameKey(classId), record) ? Status() : missing;
-    });
+    const Status s = lookUp(true, nameKey(classId), record);
     return s.error == Error::NotRegistered ? missing : s;
 }
 
