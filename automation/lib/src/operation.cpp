@@ -84,6 +84,7 @@ public:
             m.type = wire::Type::Release;
             m.objectId = m_id;
             m_transport->device()->write(wire::encode(m));
+            sendNow(m_transport->device());
             m_transport->close();
         }
         if (QCoreApplication::instance())
