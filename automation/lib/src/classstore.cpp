@@ -171,6 +171,7 @@ public:
         std::unique_ptr<QSqlQuery>& q = byId ? m_byId : m_byName;
         if (!q) {
             auto prepared = std::make_unique<QSqlQuery>(db);
+            prepared->setForwardOnly(true);  // one row, read once: nothing to cache
             if (!prepared->prepare(selectOneSql(byId ? "id_key" : "name_key")))
                 throw SqlFailure{prepared->lastError()};
             q = std::move(prepared);
