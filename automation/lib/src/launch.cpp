@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -20,10 +21,8 @@ namespace automation {
 
 namespace {
 
-Status systemFailure(const char* what, int error) {
-    return Status::failure(
-        Error::ServerStartFailed,
-        QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(error))));
+Status systemFailure(int error) {
+    return Status::failure(Error::ServerStartFailed, QString::fromLocal8Bit(strerror(error)));
 }
 
 // Owns what posix_spawn() is given.
@@ -48,7 +47,7 @@ Status startServer(const QString& executable, qint64* pid, int* ready) {
     // Both ends above the standard descriptors and the one the server gets.
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
-        return systemFailure("pipe", errno);
+        return systemFailure(errno);
     for (int& end : ends) {
         const int high = ::fcntl(end, F_DUPFD_CLOEXEC, ReadyDescriptorNumber + 1);
         ::close(end);
@@ -59,7 +58,7 @@ Status startServer(const QString& executable, qint64* pid, int* ready) {
         for (int end : ends)
             if (end >= 0)
                 ::close(end);
-        return systemFailure("pipe", error);
+        return systemFailure(error);
     }
 
     SpawnSetup setup;
@@ -104,13 +103,17 @@ Status startServer(const QString& executable, qint64* pid, int* ready) {
     ::close(ends[1]);
     if (error != 0) {
         ::close(ends[0]);
-        return systemFailure("cannot run it", error);
+        return systemFailure(error);
     }
-    // A child of ours: someone must wait for it, or it stays a zombie.
-    std::thread([child] {
-        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    // A child of ours: someone must wait for it, or it stays a zombie (as
+    // it does, until we exit, when no thread can be had).
+    try {
+        std::thread([child] {
+            while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+    }
     *pid = child;
     *ready = ends[0];
     return {};
