@@ -154,6 +154,24 @@ private slots:
         QCOMPARE(created, 1);
     }
 
+    // Clients that find no server at the same moment each start one; one
+    // instance serves them all, and the others leave without failing anyone.
+    void simultaneousColdCreationsShareOneServer() {
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        ObjectFactory factory;
+        QSignalSpy spy(&factory, &ObjectFactory::finished);
+        for (int i = 0; i < 3; ++i)
+            factory.create(App);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 20000);
+        QSet<qint64> servers;
+        for (const auto& args : spy) {
+            const auto r = args.at(0).value<CreateResult>();
+            QVERIFY2(r.ok(), qPrintable(r.reason));
+            servers.insert(pidOf(r.object->description()));
+        }
+        QCOMPARE(servers.size(), 1);
+    }
+
     // Cancelled while the server makes the object: no result, and the object
     // that arrives later is released, so the server can leave.
     void cancelReleasesWhatArrivesLater() {
