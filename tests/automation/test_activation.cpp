@@ -251,10 +251,11 @@ private slots:
         server.waitForFinished();
     }
 
-    // A server started for activation outlives its client: a session of its
-    // own, signals at their defaults even where the client ignores them, no
-    // input or output of the client's, its own folder; and once it leaves it
-    // is reaped, not left a zombie.
+    // A server started for activation outlives its client: a process group
+    // of its own (the terminal's signals go to the client's), signals at
+    // their defaults even where the client ignores them, no input or output
+    // of the client's, its own folder; and once it leaves it is reaped, not
+    // left a zombie.
     void startedServerStandsOnItsOwn() {
         QCOMPARE(runProgram(SERVER_EXE), 0);
         const auto hangUp = std::signal(SIGHUP, SIG_IGN);  // as under nohup
@@ -263,7 +264,7 @@ private slots:
         QVERIFY2(r.ok(), qPrintable(r.reason));
         const qint64 pid = pidOf(r.object->description());
         const QString proc = QStringLiteral("/proc/%1").arg(pid);
-        QCOMPARE(::getsid(pid_t(pid)), pid_t(pid));
+        QCOMPARE(::getpgid(pid_t(pid)), pid_t(pid));
         QFile status(proc + "/status");
         QVERIFY(status.open(QIODevice::ReadOnly));
         QByteArray ignored;

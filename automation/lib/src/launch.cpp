@@ -68,9 +68,12 @@ Status startServer(const QString& executable, qint64* pid, int* ready) {
     posix_spawn_file_actions_adddup2(&setup.actions, ends[1], ReadyDescriptorNumber);
     const QByteArray folder = QFile::encodeName(QFileInfo(executable).absolutePath());
     posix_spawn_file_actions_addchdir_np(&setup.actions, folder.constData());
-    // The server outlives us: a session of its own keeps our terminal's
-    // signals away from it, and what we ignore (SIGHUP under nohup, say) it
-    // must not.
+    // The server outlives us: a process group of its own keeps our
+    // terminal's signals (interrupt, stop, hang-up) away from it, and what we
+    // ignore (SIGHUP under nohup, say) it must not. It stays in our session,
+    // where the scheduler counts it with us: in a session of its own it
+    // would compete with every other session as a group of one, and start
+    // far slower on a busy machine.
     sigset_t none;
     sigset_t defaults;
     sigemptyset(&none);
@@ -79,8 +82,8 @@ Status startServer(const QString& executable, qint64* pid, int* ready) {
     sigdelset(&defaults, SIGSTOP);
     posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setflags(&setup.attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(
+        &setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
     const QByteArray program = QFile::encodeName(executable);
     const QByteArray embedding("-Embedding");
