@@ -4,16 +4,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QThread>
-#include <QVariant>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -43,47 +39,126 @@ const char* const Schema =
 
 const char* const Columns = "name, class_id, server, remote, machine, protocol, level";
 
-QString sqlReason(const QSqlError& error) {
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    return text.trimmed();
-}
-
-bool isLocked(const QSqlError& error) {
-    // SQLITE_BUSY and SQLITE_LOCKED.
-    return error.nativeErrorCode() == QLatin1String("5") ||
-           error.nativeErrorCode() == QLatin1String("6");
-}
-
-// Text for a NOT NULL column: a null QString would bind as NULL.
-QString text(const QString& value) {
-    return value.isNull() ? QStringLiteral("") : value;
-}
-
-ClassRecord readRecord(const QSqlQuery& q) {
-    ClassRecord r;
-    r.name = q.value(0).toString();
-    r.classId = q.value(1).toString();
-    r.server = q.value(2).toString();
-    r.activation.remote = q.value(3).toInt() != 0;
-    r.activation.machine = q.value(4).toString();
-    r.activation.protocol = q.value(5).toString();
-    r.activation.level = q.value(6).toString();
-    return r;
-}
-
-// Thrown inside run() when a statement fails; carries the SQLite error.
+// Thrown when SQLite refuses; carries its result code and message.
 struct SqlFailure {
-    QSqlError error;
+    int code;
+    QString message;
 };
 
-void exec(QSqlQuery& q) {
-    if (!q.exec())
-        throw SqlFailure{q.lastError()};
+bool isLocked(const SqlFailure& failure) {
+    const int primary = failure.code & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
-void exec(QSqlQuery& q, const QString& sql) {
-    if (!q.exec(sql))
-        throw SqlFailure{q.lastError()};
+SqlFailure failureOf(sqlite3* db, int rc) {
+    return {rc, QString::fromUtf8(sqlite3_errmsg(db)).trimmed()};
+}
+
+}  // namespace
+
+// One connection to the store, through SQLite's own interface: the store is
+// never opened through another copy of SQLite in the same process (as Qt's
+// driver may bring), whose locks would not know of ours.
+class ClassStore::Database {
+public:
+    Database(const QString& path, bool readOnly) {
+        const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                          SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
+        const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr);
+        if (rc != SQLITE_OK) {
+            const SqlFailure failed =
+                m_db ? failureOf(m_db, rc) : SqlFailure{rc, QString::fromUtf8(sqlite3_errstr(rc))};
+            sqlite3_close(m_db);
+            throw failed;
+        }
+        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+    }
+    ~Database() { sqlite3_close_v2(m_db); }
+    Q_DISABLE_COPY_MOVE(Database)
+
+    void exec(const char* sql) {
+        if (const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+            throw failureOf(m_db, rc);
+    }
+    // Undoes an open transaction, whatever went wrong in it.
+    void rollBack() { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
+    int changes() const { return sqlite3_changes(m_db); }
+    sqlite3* handle() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+namespace {
+
+// A prepared statement: bind() the parameters in order, step() through the
+// rows, reset() to run it again.
+class Statement {
+public:
+    Statement(sqlite3* db, const QString& sql) : m_db(db) {
+        const QByteArray utf8 = sql.toUtf8();
+        if (const int rc = sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()),
+                                              SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr);
+            rc != SQLITE_OK)
+            throw failureOf(db, rc);
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Q_DISABLE_COPY_MOVE(Statement)
+
+    // Text, never NULL (the columns are NOT NULL), even for a null QString.
+    Statement& bind(const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        check(sqlite3_bind_text(m_statement, ++m_bound, utf8.constData(), int(utf8.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bind(int value) {
+        check(sqlite3_bind_int(m_statement, ++m_bound, value));
+        return *this;
+    }
+    // True while there is a row to read.
+    bool step() {
+        const int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        throw failureOf(m_db, rc);
+    }
+    // Ends the statement's read (its transaction, outside an explicit one)
+    // and forgets the parameters.
+    void reset() {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        m_bound = 0;
+    }
+    QString text(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+        return QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column));
+    }
+    int integer(int column) const { return sqlite3_column_int(m_statement, column); }
+
+private:
+    void check(int rc) const {
+        if (rc != SQLITE_OK)
+            throw failureOf(m_db, rc);
+    }
+
+    sqlite3* m_db;
+    sqlite3_stmt* m_statement = nullptr;
+    int m_bound = 0;
+};
+
+ClassRecord readRecord(const Statement& q) {
+    ClassRecord r;
+    r.name = q.text(0);
+    r.classId = q.text(1);
+    r.server = q.text(2);
+    r.activation.remote = q.integer(3) != 0;
+    r.activation.machine = q.text(4);
+    r.activation.protocol = q.text(5);
+    r.activation.level = q.text(6);
+    return r;
 }
 
 // The first class (in registration order) whose column holds the key.
@@ -92,19 +167,18 @@ QString selectOneSql(const char* column) {
         .arg(QLatin1String(Columns), QLatin1String(column));
 }
 
-// Runs a query prepared by selectOneSql().
-bool readOne(QSqlQuery& q, const QString& key, ClassRecord* record) {
-    q.bindValue(0, text(key));
-    exec(q);
-    const bool found = q.next();
+// Runs a statement prepared from selectOneSql().
+bool readOne(Statement& q, const QString& key, ClassRecord* record) {
+    q.bind(key);
+    const bool found = q.step();
     if (found)
         *record = readRecord(q);
-    q.finish();
+    q.reset();
     return found;
 }
 
-bool selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
-    q.prepare(selectOneSql(column));
+bool selectOne(sqlite3* db, const char* column, const QString& key, ClassRecord* record) {
+    Statement q(db, selectOneSql(column));
     return readOne(q, key, record);
 }
 
@@ -118,31 +192,6 @@ Status noneYet() {
 }
 
 }  // namespace
-
-// One connection to the store for one operation.
-class ClassStore::Session {
-public:
-    explicit Session(const QString& path, const QString& options = QString()) {
-        static std::atomic<quint64> counter{0};
-        m_name = QStringLiteral("automation-store-%1").arg(counter.fetch_add(1));
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        m_db.setDatabaseName(path);
-        m_db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1;%2").arg(BusyTimeoutMs).arg(options));
-    }
-    ~Session() {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    Q_DISABLE_COPY_MOVE(Session)
-
-    QSqlDatabase& db() { return m_db; }
-
-private:
-    QString m_name;
-    QSqlDatabase m_db;
-};
 
 // A read-only connection kept open for lookups, one per thread: opening the
 // store, reading its schema and preparing the query cost thirty times what
@@ -158,24 +207,17 @@ public:
 
     // The query by name or by class identifier of the store at path, which
     // lstat() has just described as file.
-    QSqlQuery& query(const QString& path, const struct stat& file, bool byId) {
-        if (!m_session || path != m_path || !sameFile(file)) {
+    Statement& query(const QString& path, const struct stat& file, bool byId) {
+        if (!m_db || path != m_path || !sameFile(file)) {
             close();
-            m_session = std::make_unique<Session>(path, QStringLiteral("QSQLITE_OPEN_READONLY"));
+            m_db = std::make_unique<Database>(path, true);
             m_path = path;
             m_file = file;
         }
-        QSqlDatabase& db = m_session->db();
-        if (!db.isOpen() && !db.open())
-            throw SqlFailure{db.lastError()};
-        std::unique_ptr<QSqlQuery>& q = byId ? m_byId : m_byName;
-        if (!q) {
-            auto prepared = std::make_unique<QSqlQuery>(db);
-            prepared->setForwardOnly(true);  // one row, read once: nothing to cache
-            if (!prepared->prepare(selectOneSql(byId ? "id_key" : "name_key")))
-                throw SqlFailure{prepared->lastError()};
-            q = std::move(prepared);
-        }
+        std::unique_ptr<Statement>& q = byId ? m_byId : m_byName;
+        if (!q)
+            q = std::make_unique<Statement>(m_db->handle(),
+                                            selectOneSql(byId ? "id_key" : "name_key"));
         return *q;
     }
 
@@ -183,7 +225,7 @@ public:
     void close() {
         m_byName.reset();
         m_byId.reset();
-        m_session.reset();
+        m_db.reset();
     }
 
 private:
@@ -193,9 +235,9 @@ private:
                file.st_mtim.tv_nsec == m_file.st_mtim.tv_nsec;
     }
 
-    std::unique_ptr<Session> m_session;
-    std::unique_ptr<QSqlQuery> m_byName;
-    std::unique_ptr<QSqlQuery> m_byId;
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<Statement> m_byName;
+    std::unique_ptr<Statement> m_byId;
     QString m_path;
     struct stat m_file {};
 };
@@ -249,53 +291,48 @@ Status ClassStore::checkFiles(bool write, struct stat* st) const {
     return {};
 }
 
-Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body) {
+Status ClassStore::run(bool write, const std::function<Status(Database&)>& body) {
     struct stat st {};
     if (const Status s = checkFiles(write, &st); !s.ok())
         return s;
     const QDeadlineTimer deadline(LockedRetryMs);
     for (;;) {
-        Session session(m_path);
-        if (!session.db().open())
-            return failure(sqlReason(session.db().lastError()));
-        QSqlQuery q(session.db());
+        std::unique_ptr<Database> db;
         bool inTransaction = false;
         try {
+            db = std::make_unique<Database>(m_path, false);
             // Switching an existing WAL store to WAL again costs a millisecond.
-            exec(q, QStringLiteral("PRAGMA journal_mode"));
-            const bool wal = q.next() && q.value(0).toString() == QLatin1String("wal");
-            q.finish();
-            if (!wal) {
-                exec(q, QStringLiteral("PRAGMA journal_mode=WAL"));
-                q.finish();
-            }
-            exec(q, write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+            Statement mode(db->handle(), QStringLiteral("PRAGMA journal_mode"));
+            const bool wal = mode.step() && mode.text(0) == QLatin1String("wal");
+            mode.reset();
+            if (!wal)
+                db->exec("PRAGMA journal_mode=WAL");
+            db->exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
             inTransaction = true;
-            exec(q,
-                 QStringLiteral(
-                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='classes'"));
-            const bool haveTable = q.next() && q.value(0).toInt() > 0;
-            q.finish();
+            Statement table(db->handle(), QStringLiteral("SELECT count(*) FROM sqlite_master"
+                                                         " WHERE type='table' AND name='classes'"));
+            const bool haveTable = table.step() && table.integer(0) > 0;
+            table.reset();
             if (!haveTable) {
                 if (!write) {
                     // A store without classes: nothing is registered yet.
-                    exec(q, QStringLiteral("ROLLBACK"));
+                    db->exec("ROLLBACK");
                     return noneYet();
                 }
-                exec(q, QString::fromLatin1(Schema));
+                db->exec(Schema);
             }
-            const Status result = body(q);
-            q.finish();
-            exec(q, QStringLiteral("COMMIT"));
+            const Status result = body(*db);
+            db->exec("COMMIT");
             return result;
         } catch (const SqlFailure& sqlFailure) {
             if (inTransaction)
-                q.exec(QStringLiteral("ROLLBACK"));
-            if (isLocked(sqlFailure.error) && !deadline.hasExpired()) {
+                db->rollBack();
+            db.reset();
+            if (isLocked(sqlFailure) && !deadline.hasExpired()) {
                 QThread::msleep(20);
                 continue;
             }
-            return failure(sqlReason(sqlFailure.error));
+            return failure(sqlFailure.message);
         }
     }
 }
@@ -318,28 +355,28 @@ Status ClassStore::registerClass(const QString& name, const QString& classId,
     if (!QDir::isAbsolutePath(server))
         return invalid(QStringLiteral("the server path %1 is not absolute").arg(server));
 
-    return run(true, [&](QSqlQuery& q) {
-        q.prepare(
-            QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
-                           " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
-                           " class_id = excluded.class_id, id_key = excluded.id_key,"
-                           " server = excluded.server"));
-        q.addBindValue(text(nameKey(trimmed)));
-        q.addBindValue(text(trimmed));
-        q.addBindValue(text(classId.trimmed()));
-        q.addBindValue(text(nameKey(classId)));
-        q.addBindValue(text(server));
-        exec(q);
+    return run(true, [&](Database& db) {
+        Statement(db.handle(),
+                  QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
+                                 " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
+                                 " class_id = excluded.class_id, id_key = excluded.id_key,"
+                                 " server = excluded.server"))
+            .bind(nameKey(trimmed))
+            .bind(trimmed)
+            .bind(classId.trimmed())
+            .bind(nameKey(classId))
+            .bind(server)
+            .step();
         return Status();
     });
 }
 
 Status ClassStore::unregisterClass(const QString& name) {
-    const Status s = run(true, [&](QSqlQuery& q) {
-        q.prepare(QStringLiteral("DELETE FROM classes WHERE name_key = ?"));
-        q.addBindValue(text(nameKey(name)));
-        exec(q);
-        return q.numRowsAffected() > 0 ? Status() : notRegistered(name);
+    const Status s = run(true, [&](Database& db) {
+        Statement(db.handle(), QStringLiteral("DELETE FROM classes WHERE name_key = ?"))
+            .bind(nameKey(name))
+            .step();
+        return db.changes() > 0 ? Status() : notRegistered(name);
     });
     return s;
 }
@@ -356,13 +393,13 @@ Status ClassStore::lookUp(bool byId, const QString& key, ClassRecord* record) {
         } catch (const SqlFailure& sqlFailure) {
             lookup.close();
             // A store that has no classes table yet holds no class.
-            if (sqlFailure.error.databaseText().contains(QLatin1String("no such table")))
+            if (sqlFailure.message.startsWith(QLatin1String("no such table")))
                 return noneYet();
-            if (isLocked(sqlFailure.error) && !deadline.hasExpired()) {
+            if (isLocked(sqlFailure) && !deadline.hasExpired()) {
                 QThread::msleep(20);
                 continue;
             }
-            return failure(sqlReason(sqlFailure.error));
+            return failure(sqlFailure.message);
         }
     }
 }
@@ -384,11 +421,11 @@ Status ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
 
 Status ClassStore::list(QList<ClassRecord>* records) {
     records->clear();
-    const Status s = run(false, [&](QSqlQuery& q) {
-        exec(
-            q,
+    const Status s = run(false, [&](Database& db) {
+        Statement q(
+            db.handle(),
             QStringLiteral("SELECT %1 FROM classes ORDER BY name_key").arg(QLatin1String(Columns)));
-        while (q.next())
+        while (q.step())
             records->append(readRecord(q));
         return Status();
     });
@@ -397,24 +434,25 @@ Status ClassStore::list(QList<ClassRecord>* records) {
 }
 
 Status ClassStore::update(const QString& name, const std::function<bool(ClassRecord&)>& change) {
-    return run(true, [&](QSqlQuery& q) {
+    return run(true, [&](Database& db) {
         ClassRecord record;
-        if (!selectOne(q, "name_key", nameKey(name), &record))
+        if (!selectOne(db.handle(), "name_key", nameKey(name), &record))
             return notRegistered(name);
         if (!change(record))
             return Status();
-        q.prepare(
-            QStringLiteral("UPDATE classes SET class_id = ?, id_key = ?, server = ?, remote = ?,"
-                           " machine = ?, protocol = ?, level = ? WHERE name_key = ?"));
-        q.addBindValue(text(record.classId));
-        q.addBindValue(text(nameKey(record.classId)));
-        q.addBindValue(text(record.server));
-        q.addBindValue(record.activation.remote ? 1 : 0);
-        q.addBindValue(text(record.activation.machine));
-        q.addBindValue(text(record.activation.protocol));
-        q.addBindValue(text(record.activation.level));
-        q.addBindValue(text(nameKey(name)));
-        exec(q);
+        Statement(db.handle(),
+                  QStringLiteral("UPDATE classes SET class_id = ?, id_key = ?, server = ?,"
+                                 " remote = ?, machine = ?, protocol = ?, level = ?"
+                                 " WHERE name_key = ?"))
+            .bind(record.classId)
+            .bind(nameKey(record.classId))
+            .bind(record.server)
+            .bind(record.activation.remote ? 1 : 0)
+            .bind(record.activation.machine)
+            .bind(record.activation.protocol)
+            .bind(record.activation.level)
+            .bind(nameKey(name))
+            .step();
         return Status();
     });
 }

@@ -8,7 +8,6 @@
 
 #include <functional>
 
-class QSqlQuery;
 struct stat;
 
 namespace automation {
@@ -58,10 +57,10 @@ public:
     static QString nameKey(const QString& name) { return name.trimmed().toCaseFolded(); }
 
 private:
-    class Session;
+    class Database;
     class Lookup;
     Status checkFiles(bool write, struct stat* st) const;
-    Status run(bool write, const std::function<Status(QSqlQuery&)>& body);
+    Status run(bool write, const std::function<Status(Database&)>& body);
     Status lookUp(bool byId, const QString& key, ClassRecord* record);
     Status failure(const QString& reason) const;
 
