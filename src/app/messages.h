@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/version.h"
+
 #include <QList>
 #include <QString>
 
@@ -10,7 +12,6 @@
 // answers instead of the user.
 namespace app {
 
-inline const QString kAppTitle = QStringLiteral("TALVO - Corvane");
 inline const QString kShortTitle = QStringLiteral("Corvane");
 
 // Flags: buttons + icon, as the message-box convention of the program has them.

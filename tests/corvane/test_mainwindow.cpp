@@ -231,9 +231,9 @@ void TestMainWindow::loadsEmptyStore() {
 
 void TestMainWindow::loadListsStoreInOrder() {
     for (const char* name : {"Zeta.App", "Alpha.App", "Server.Application"})
-        settings::AddServer(QString::fromLatin1(name));
-    settings::AddMachine(QStringLiteral("hostB"));
-    settings::AddMachine(QStringLiteral("hostA"));
+        QVERIFY(settings::AddServer(QString::fromLatin1(name)));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostB")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     frmServerReg* w = open();
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QCOMPARE(combo->count(), 3);
@@ -246,7 +246,7 @@ void TestMainWindow::loadListsStoreInOrder() {
     QCOMPARE(machines->item(0)->text(), QStringLiteral("hostB"));
     QVERIFY(machines->selectedItems().isEmpty());
 
-    settings::AddServer(QStringLiteral("Late.Comer"));
+    QVERIFY(settings::AddServer(QStringLiteral("Late.Comer")));
     combo->setText(QStringLiteral("typed"));
     w->LoadServers();
     QCOMPARE(combo->count(), 4);
@@ -272,8 +272,8 @@ void TestMainWindow::aboutPage() {
 }
 
 void TestMainWindow::removeButtonFollowsSelectionAndText() {
-    settings::AddServer(QStringLiteral("One.App"));
-    settings::AddServer(QStringLiteral("Two.App"));
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    QVERIFY(settings::AddServer(QStringLiteral("Two.App")));
     frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* remove = control<QPushButton>(w, "cmdRemServer");
@@ -293,8 +293,8 @@ void TestMainWindow::removeButtonFollowsSelectionAndText() {
 }
 
 void TestMainWindow::removeServerAsksAndForgets() {
-    settings::AddServer(QStringLiteral("One.App"));
-    settings::AddServer(QStringLiteral("Two.App"));
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    QVERIFY(settings::AddServer(QStringLiteral("Two.App")));
     frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* remove = control<QPushButton>(w, "cmdRemServer");
@@ -305,16 +305,16 @@ void TestMainWindow::removeServerAsksAndForgets() {
     QTest::mouseClick(remove, Qt::LeftButton);
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove One.App?"));
-    QCOMPARE(m_messages->last().flags, 36);
+    QCOMPARE(m_messages->last().flags, int(app::kYesNoQuestion));
     QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
-    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("Two.App")});
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("Two.App")});
     QCOMPARE(combo->count(), 1);
     QCOMPARE(combo->itemText(0), QStringLiteral("Two.App"));
     QVERIFY(!remove->isEnabled());
 }
 
 void TestMainWindow::removeServerAnsweredNoChangesNothing() {
-    settings::AddServer(QStringLiteral("One.App"));
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
     frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QListWidget* list = combo->listWidget();
@@ -322,15 +322,15 @@ void TestMainWindow::removeServerAnsweredNoChangesNothing() {
     m_messages->setNextAnswer(app::kAnswerNo);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemServer"), Qt::LeftButton);
     QCOMPARE(m_messages->count(), 1);
-    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("One.App")});
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("One.App")});
     QCOMPARE(combo->count(), 1);
     QCOMPARE(combo->currentIndex(), 0);
     QVERIFY(control<QPushButton>(w, "cmdRemServer")->isEnabled());
 }
 
 void TestMainWindow::removeServerOfUnlistedName() {
-    settings::AddServer(QStringLiteral("One.App"));
-    settings::AddServer(QStringLiteral("Typed.App"));
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    QVERIFY(settings::AddServer(QStringLiteral("Typed.App")));
     frmServerReg* w = open(0);
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QListWidget* list = combo->listWidget();
@@ -345,14 +345,14 @@ void TestMainWindow::removeServerOfUnlistedName() {
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove Nowhere.App?"));
     QCOMPARE(combo->count(), 2);
-    QCOMPARE(settings::Servers().size(), 2);
+    QCOMPARE(settings::Servers().value().size(), 2);
 }
 
 void TestMainWindow::removeQuestionsShowNamesAsTyped() {
     const QString server = QStringLiteral("Remove <b>my</b>host & Co");
     const QString machine = QStringLiteral("<i>far</i>.host");
-    settings::AddServer(server);
-    settings::AddMachine(machine);
+    QVERIFY(settings::AddServer(server));
+    QVERIFY(settings::AddMachine(machine));
     frmServerReg* w = open(0);
     clickEntry(control<common::SimpleCombo>(w, "cboServers")->listWidget(), 0);
     ShownMessageBox box = messageBoxShownBy(
@@ -366,13 +366,13 @@ void TestMainWindow::removeQuestionsShowNamesAsTyped() {
                             QMessageBox::No);
     QCOMPARE(box.text, "Remove " + machine + "?");
     QVERIFY(box.literal);
-    QCOMPARE(settings::Servers(), QStringList{server});
-    QCOMPARE(settings::Machines(), QStringList{machine});
+    QCOMPARE(settings::Servers().value(), QStringList{server});
+    QCOMPARE(settings::Machines().value(), QStringList{machine});
 }
 
 void TestMainWindow::machinesPageListsAndRemoves() {
-    settings::AddMachine(QStringLiteral("hostA"));
-    settings::AddMachine(QStringLiteral("hostB"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostB")));
     frmServerReg* w = open(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     auto* remove = control<QPushButton>(w, "cmdRemMachine");
@@ -383,21 +383,21 @@ void TestMainWindow::machinesPageListsAndRemoves() {
     m_messages->setNextAnswer(app::kAnswerNo);
     QTest::mouseClick(remove, Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove hostB?"));
-    QCOMPARE(m_messages->last().flags, 36);
+    QCOMPARE(m_messages->last().flags, int(app::kYesNoQuestion));
     QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
     QCOMPARE(list->count(), 2);
-    QCOMPARE(settings::Machines().size(), 2);
+    QCOMPARE(settings::Machines().value().size(), 2);
     QVERIFY(remove->isEnabled());
 
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(remove, Qt::LeftButton);
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("hostA")});
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("hostA")});
     QCOMPARE(list->count(), 1);
     QVERIFY(!remove->isEnabled());
 }
 
 void TestMainWindow::removeMachineRecordedWithBlanks() {
-    settings::AddMachine(QStringLiteral(" spaced host "));
+    QVERIFY(settings::AddMachine(QStringLiteral(" spaced host ")));
     frmServerReg* w = open(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     QCOMPARE(list->item(0)->text(), QStringLiteral(" spaced host "));
@@ -405,12 +405,12 @@ void TestMainWindow::removeMachineRecordedWithBlanks() {
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemMachine"), Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove spaced host?"));
-    QVERIFY(settings::Machines().isEmpty());
+    QVERIFY(settings::Machines().value().isEmpty());
     QCOMPARE(list->count(), 0);
 }
 
 void TestMainWindow::removeMachineWithoutSelectionDoesNothing() {
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     frmServerReg* w = open(1);
     auto* list = control<QListWidget>(w, "lstMachines");
     auto* remove = control<QPushButton>(w, "cmdRemMachine");
@@ -423,7 +423,7 @@ void TestMainWindow::removeMachineWithoutSelectionDoesNothing() {
     remove->setEnabled(true);
     QTest::mouseClick(remove, Qt::LeftButton);
     QCOMPARE(m_messages->count(), 0);
-    QCOMPARE(settings::Machines().size(), 1);
+    QCOMPARE(settings::Machines().value().size(), 1);
 }
 
 void TestMainWindow::enterInServerComboCloses() {

@@ -3,7 +3,8 @@
 // Finding, measuring and reading the controls of a window in tests.
 
 #include "app/messages.h"
-#include "ui/common/windows.h"
+#include "modalsteps.h"
+#include "ui/common/messageboxes.h"
 
 #include <QApplication>
 #include <QImage>
@@ -14,7 +15,6 @@
 #include <QRect>
 #include <QTest>
 #include <QTextDocument>
-#include <QTimer>
 #include <QWidget>
 
 #include <cmath>
@@ -82,21 +82,14 @@ inline ShownMessageBox messageBoxShownBy(const std::function<void()>& action,
     common::installMessageBoxes();
     ShownMessageBox shown;
     {
-        // Dropped with the action done, so that a box that never opened
-        // leaves nothing behind to click a later one.
-        QObject whileOpen;
-        QTimer::singleShot(0, &whileOpen, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        ModalSteps box("QMessageBox", [&](QWidget* dialog) {
+            auto* message = static_cast<QMessageBox*>(dialog);
+            if (auto* label = message->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
                 shown.text = label->text();
                 shown.literal = drawsLiterally(label);
             }
-            if (QAbstractButton* button = box->button(answer))
+            if (QAbstractButton* button = message->button(answer))
                 button->click();
-            else
-                box->reject();
         });
         action();
     }

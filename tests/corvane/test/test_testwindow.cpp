@@ -3,6 +3,7 @@
 // answers, an outcome that arrives while another dialog is open, the single
 // window, closing, and windows closed during a test.
 #include "app/messages.h"
+#include "modalsteps.h"
 #include "processes.h"
 #include "testenv.h"
 #include "ui/common/simplecombo.h"
@@ -18,7 +19,6 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -350,24 +350,17 @@ void TestTestWindow::outcomeShowsWhileAModalDialogIsOpen() {
 
     // Properties opens while the test waits; the host gives up while the
     // dialog is open, and the window shows the failure there and then.
-    QString modal;
     bool shownWithDialogOpen = false;
-    QTimer::singleShot(0, this, [&] {
-        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        const auto closeDialog = qScopeGuard([dialog] {
-            if (dialog)
-                dialog->reject();
-        });
-        QVERIFY(dialog);
-        modal = dialog->objectName();
+    ModalSteps properties("frmServerProps", [&](QWidget* dialog) {
         QCOMPARE(status(w)->text(), kTesting);
         silent.hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(ended(w), kOutcomeMs);
         verifyEnded(w, kFailed);
         shownWithDialogOpen = QApplication::activeModalWidget() == dialog && dialog->isVisible();
+        static_cast<QDialog*>(dialog)->reject();
     });
     control<QPushButton>(main, "cmdProp")->click();
-    QCOMPARE(modal, QStringLiteral("frmServerProps"));
+    QVERIFY(properties.ran());
     QVERIFY(shownWithDialogOpen);
     QVERIFY(!QApplication::activeModalWidget());
     verifyEnded(w, kFailed);

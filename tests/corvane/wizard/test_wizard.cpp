@@ -1,6 +1,7 @@
 // The new-server wizard: layout, pages, keys, the checks on Next, the file
 // dialog, and Finish starting the real Server.exe.
 #include "app/messages.h"
+#include "modalsteps.h"
 #include "settings/store.h"
 #include "testenv.h"
 #include "ui/common/filedialog.h"
@@ -63,7 +64,6 @@ QString registeredServer() {
 class TestWizard : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -95,45 +95,18 @@ private:
     std::unique_ptr<app::MessageRecorder> m_messages;
     std::unique_ptr<QTemporaryDir> m_dir;
     QPointer<frmServerWizard> m_window;
-    QTimer m_modalGuard;
-    QPointer<QWidget> m_lastModal;
-    bool m_strayModal = false;
     QString m_cwd;
 };
-
-void TestWizard::initTestCase() {
-    // A check that fails while a modal dialog is open ends the test instead of
-    // leaving the dialog waiting forever; the test then fails in cleanup().
-    // Only a dialog found open at two checks in a row counts as left open.
-    connect(&m_modalGuard, &QTimer::timeout, this, [this] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal != m_lastModal) {
-            m_lastModal = modal;
-            return;
-        }
-        while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            m_strayModal = true;
-            dialog->reject();
-        }
-    });
-}
 
 void TestWizard::init() {
     m_env = std::make_unique<ScopedXdgEnvironment>();
     m_messages = std::make_unique<app::MessageRecorder>();
     m_dir = std::make_unique<QTemporaryDir>();
     m_cwd = QDir::currentPath();
-    m_strayModal = false;
-    m_lastModal = nullptr;
-    m_modalGuard.start(10000);
 }
 
 void TestWizard::cleanup() {
-    m_modalGuard.stop();
-    while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-        m_strayModal = true;
-        modal->reject();
-    }
+    const bool strayModal = rejectModalsLeftOpen() > 0;
     delete m_window;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (qobject_cast<frmServerReg*>(window))
@@ -144,7 +117,7 @@ void TestWizard::cleanup() {
     m_dir.reset();
     m_messages.reset();
     m_env.reset();
-    QVERIFY2(!m_strayModal, "a modal dialog was left open");
+    QVERIFY2(!strayModal, "a modal dialog was left open");
 }
 
 frmServerWizard* TestWizard::open() {
@@ -283,12 +256,12 @@ void TestWizard::placedFromTheMainWindowAndClosedByEscapeWhenModal() {
     // 400 twips right of and 800 below the main window's corner.
     QCOMPARE(wizard->pos(), QPoint(60 + 27, 90 + 53));
     bool shown = false;
-    QTimer::singleShot(0, this, [&] {
-        shown = QApplication::activeModalWidget() == wizard;
-        QApplication::setActiveWindow(wizard);
+    ModalSteps escape("frmServerWizard", [&](QWidget* dialog) {
+        shown = QApplication::activeModalWidget() == wizard && dialog == wizard;
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     });
     wizard->exec();
+    QVERIFY(escape.ran());
     QVERIFY(shown);
     QTRY_VERIFY(m_window.isNull());
     QCOMPARE(m_messages->count(), 0);
@@ -506,7 +479,7 @@ void TestWizard::checksOnNext() {
     }
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, message);
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QCOMPARE(m_messages->last().title, title);
     QVERIFY(!onSummaryPage());
     auto* path = control<QLineEdit>(w, "txtServer");
@@ -588,7 +561,7 @@ void TestWizard::alreadyRegisteredIsRefused() {
         clickNext();
         QCOMPARE(m_messages->count(), 1);
         QCOMPARE(m_messages->last().text, kRegistered);
-        QCOMPARE(m_messages->last().flags, 48);
+        QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
         QCOMPARE(m_messages->last().title, app::kAppTitle);
         QVERIFY2(!onSummaryPage(), qPrintable(path));
         // The class box stays hidden; the focus is on the path box.
@@ -617,7 +590,7 @@ void TestWizard::unreadableRegistrationIsReported() {
                  QStringLiteral("The class registration could not be read: ")),
              qPrintable(m_messages->last().text));
     QVERIFY(m_messages->last().text.contains(store));
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QVERIFY(!onSummaryPage());
 }
 
@@ -634,10 +607,8 @@ void TestWizard::browse() {
     QString title, suffix;
     QStringList filters;
     bool existingFile = false;
-    QTimer::singleShot(0, this, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
+    ModalSteps cancel("QFileDialog", [&](QWidget* shown) {
+        auto* dialog = static_cast<QFileDialog*>(shown);
         title = dialog->windowTitle();
         filters = dialog->nameFilters();
         suffix = dialog->defaultSuffix();
@@ -646,6 +617,7 @@ void TestWizard::browse() {
         dialog->reject();
     });
     clickBrowse();
+    QVERIFY(cancel.ran());
     QCOMPARE(title, QStringLiteral("Select Server..."));
     QCOMPARE(filters, (QStringList{"Server (*.exe *.dll)", "VB Reg (*.vbr)"}));
     QCOMPARE(suffix, QStringLiteral("exe"));
@@ -654,16 +626,15 @@ void TestWizard::browse() {
 
     // A name typed without its extension gets ".exe"; the full path replaces
     // the whole text.
-    QTimer::singleShot(0, this, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
+    ModalSteps choose("QFileDialog", [&](QWidget* shown) {
+        auto* dialog = static_cast<QFileDialog*>(shown);
         dialog->setDirectory(m_dir->path());
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         name->setText(QStringLiteral("Server"));
         QTest::keyClick(name, Qt::Key_Return);
     });
     clickBrowse();
+    QVERIFY(choose.ran());
     QCOMPARE(path->text(), m_dir->filePath(QStringLiteral("Server.exe")));
 
     // The test hook answers without a dialog.
@@ -724,7 +695,7 @@ void TestWizard::failedStartKeepsTheSummary() {
     clickNext();
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, server + " could not be started: " + reason + ".");
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QCOMPARE(m_messages->last().title, app::kAppTitle);
     QVERIFY(!m_window.isNull() && w->isVisible());
     QVERIFY(onSummaryPage());
