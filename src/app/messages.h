@@ -41,7 +41,7 @@ struct ShownMessage {
 using MessagePresenter = std::function<int(const ShownMessage&)>;
 
 // Installs the routine that shows boxes; returns the previous one.
-MessagePresenter setMessagePresenter(MessagePresenter presenter);
+MessagePresenter setMessagePresenter(MessagePresenter replacement);
 
 // Test hook: while an instance exists, boxes are recorded instead of shown and
 // answered with the scripted answers (one-shot, in order), or OK / No when

@@ -11,7 +11,6 @@
 #include <memory>
 
 using settings::kApplication;
-using settings::kMachines;
 using settings::kServers;
 
 class TestSettings : public QObject {

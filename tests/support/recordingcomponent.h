@@ -51,8 +51,8 @@ public:
     // without regard to letter case, as the registration store matches them);
     // std::nullopt answers "not registered".
     void setAnswer(const QString& className,
-                   std::optional<registration::ActivationSettings> answer) {
-        m_answers.insert(key(className), std::move(answer));
+                   const std::optional<registration::ActivationSettings>& answer) {
+        m_answers.insert(key(className), answer);
     }
 
     // GetRemoteActivation for a class name answers nothing and lastError()

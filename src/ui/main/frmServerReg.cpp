@@ -96,7 +96,7 @@ void frmServerReg::cboServers_Click(int) {
 }
 
 QString frmServerReg::enteredServer() {
-    const QString name = ui->cboServers->text().trimmed();
+    QString name = ui->cboServers->text().trimmed();
     if (name.isEmpty())
         app::MsgBox(QStringLiteral("Server must be entered"), app::kOkExclamation,
                     app::kShortTitle);
