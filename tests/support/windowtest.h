@@ -41,6 +41,31 @@ inline QRect rectIn(QWidget* container, QWidget* widget) {
     return QRect(widget->mapTo(container, QPoint(0, 0)), widget->size());
 }
 
+// A control's place in a layout: its rectangle in twips-converted pixels
+// within the named container, the window itself when none is named.
+struct Placement {
+    const char* name;
+    const char* in;
+    QRect rect;
+};
+
+// The controls of window that are not where the layout puts them, one line
+// each: empty when all are.
+inline QStringList misplaced(QWidget* window, const QList<Placement>& layout) {
+    const auto text = [](const QRect& r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    QStringList wrong;
+    for (const Placement& placement : layout) {
+        QWidget* container = placement.in ? control(window, placement.in) : window;
+        const QRect at = rectIn(container, control(window, placement.name));
+        if (at != placement.rect)
+            wrong << QStringLiteral("%1 at %2, laid out at %3")
+                         .arg(QLatin1String(placement.name), text(at), text(placement.rect));
+    }
+    return wrong;
+}
+
 // Clicks the entry at row of a list, as the mouse would.
 inline void clickEntry(QListWidget* list, int row) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
