@@ -8,7 +8,7 @@
 
 // How a routine of the program's core reports that it failed. The core never
 // tells the user anything: it returns a Result, and the windows word the
-// message from its Failure (common::Report, common::FailureText).
+// message from its Failure (common::report, common::failureText).
 namespace app {
 
 struct Failure {

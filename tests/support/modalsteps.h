@@ -70,9 +70,9 @@ private:
         // As a window manager activates a dialog that opens.
         if (dialog)
             dialog->activateWindow();
-        if (QTest::qWaitFor([&] { return !dialog || dialog->isActiveWindow(); },
-                            kModalPatienceMs) &&
-            dialog)
+        const bool active =
+            QTest::qWaitFor([&] { return !dialog || dialog->isActiveWindow(); }, kModalPatienceMs);
+        if (active && dialog)
             m_steps(dialog);
         else if (!QTest::currentTestFailed())
             QTest::qFail("the dialog did not become active", __FILE__, __LINE__);

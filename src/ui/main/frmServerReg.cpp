@@ -162,8 +162,8 @@ void frmServerReg::cmdRemServer_Click() {
     if (app::MsgBox(QStringLiteral("Remove %1?").arg(name), app::kYesNoQuestion,
                     app::kShortTitle) != app::kAnswerYes)
         return;
-    // A store that failed has told the user; the list keeps the entry so that
-    // it does not pretend the server was forgotten.
+    // After a store failure, told to the user, the list keeps the entry so
+    // that it does not pretend the server was forgotten.
     if (!common::report(settings::removeServer(name)))
         return;
     const int index = ui->cboServers->currentIndex();
