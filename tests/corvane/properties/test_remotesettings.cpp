@@ -18,10 +18,6 @@ namespace {
 
 const QString kClass = QStringLiteral("Server.Application");
 
-std::optional<QString> value(const char* text) {
-    return QString::fromUtf8(text);
-}
-
 // The update was written and the class remembered.
 bool savedAndRemembered(const app::Result<registration::Remembered>& saved) {
     return saved && saved.value();
@@ -74,13 +70,12 @@ void TestRemoteSettings::remoteOnPassesAllFiveValues() {
         true, QStringLiteral(" My.Class "), QStringLiteral(" hostA "),
         QStringLiteral("ncacn_ip_tcp"), QStringLiteral("6"))));
     QCOMPARE(component->setCalls().size(), 1);
-    const RecordingComponent::SetCall call = component->setCalls().first();
-    QCOMPARE(call.remote, true);
-    QCOMPARE(call.className, value(" My.Class "));
-    QCOMPARE(call.classId, std::nullopt);
-    QCOMPARE(call.machine, value(" hostA "));
-    QCOMPARE(call.protocol, value("ncacn_ip_tcp"));
-    QCOMPARE(call.level, value("6"));
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = true,
+                                          .className = QStringLiteral(" My.Class "),
+                                          .machine = QStringLiteral(" hostA "),
+                                          .protocol = QStringLiteral("ncacn_ip_tcp"),
+                                          .level = QStringLiteral("6")}));
     QVERIFY(component->getCalls().isEmpty());
 }
 
@@ -88,12 +83,13 @@ void TestRemoteSettings::remoteOnPassesEmptyCodesForNone() {
     ScopedRecordingComponent component;
     QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("hostA"), QString(),
                                              QString()));
-    const RecordingComponent::SetCall call = component->setCalls().first();
     // Empty strings, not omitted values.
-    QVERIFY(call.protocol.has_value());
-    QVERIFY(call.level.has_value());
-    QCOMPARE(*call.protocol, QString());
-    QCOMPARE(*call.level, QString());
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = true,
+                                          .className = kClass,
+                                          .machine = QStringLiteral("hostA"),
+                                          .protocol = QString(),
+                                          .level = QString()}));
 }
 
 void TestRemoteSettings::remoteOffPassesOnlyFlagAndName() {
@@ -101,13 +97,8 @@ void TestRemoteSettings::remoteOffPassesOnlyFlagAndName() {
     QVERIFY(registration::SaveRemoteSettings(false, kClass, QStringLiteral("hostA"),
                                              QStringLiteral("ncacn_np"), QStringLiteral("2")));
     QCOMPARE(component->setCalls().size(), 1);
-    const RecordingComponent::SetCall call = component->setCalls().first();
-    QCOMPARE(call.remote, false);
-    QCOMPARE(call.className, std::optional<QString>(kClass));
-    QCOMPARE(call.classId, std::nullopt);
-    QCOMPARE(call.machine, std::nullopt);
-    QCOMPARE(call.protocol, std::nullopt);
-    QCOMPARE(call.level, std::nullopt);
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = false, .className = kClass}));
     // The machine given is not remembered either.
     QVERIFY(settings::Machines().value().isEmpty());
     QCOMPARE(settings::Servers().value(), QStringList{kClass});
