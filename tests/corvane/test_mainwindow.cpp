@@ -121,21 +121,23 @@ void TestMainWindow::layoutMatchesTheDesign() {
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
     }
 
-    QCOMPARE(control<QLabel>(w, "lblLabel_1")->text(),
-             QStringLiteral("OLE Automation Servers can be registered to either run locally or "
-                            "on a remote machine.  Use this program to register and configure "
-                            "OLE Servers."));
-    QCOMPARE(control<QLabel>(w, "lblLabel_2")->text(),
-             QStringLiteral("Click button to register new server..."));
-    QCOMPARE(control<QLabel>(w, "lblLabel_0")->text(),
-             QStringLiteral("TALVO logs the remote machines it knows of in the registry for "
-                            "future reference. Use this screen to remove unused machines."));
-    QCOMPARE(control<QPushButton>(w, "cmdProp")->text(), QStringLiteral("P&roperties"));
-    QCOMPARE(control<QPushButton>(w, "cmdTest")->text(), QStringLiteral("&Test"));
-    QCOMPARE(control<QPushButton>(w, "cmdRemServer")->text(), QStringLiteral("R&emove"));
-    QCOMPARE(control<QPushButton>(w, "cmdAdd")->text(), QStringLiteral("&Add..."));
-    QCOMPARE(control<QPushButton>(w, "cmdRemMachine")->text(), QStringLiteral("Remove"));
-    QCOMPARE(control<QPushButton>(w, "cmdClose")->text(), QStringLiteral("Close"));
+    const QList<std::pair<const char*, QString>> texts = {
+        {"lblLabel_1",
+         "OLE Automation Servers can be registered to either run locally or on a "
+         "remote machine.  Use this program to register and configure OLE Servers."},
+        {"lblLabel_2", "Click button to register new server..."},
+        {"lblLabel_0",
+         "TALVO logs the remote machines it knows of in the registry for future "
+         "reference. Use this screen to remove unused machines."},
+        {"cmdProp", "P&roperties"},
+        {"cmdTest", "&Test"},
+        {"cmdRemServer", "R&emove"},
+        {"cmdAdd", "&Add..."},
+        {"cmdRemMachine", "Remove"},
+        {"cmdClose", "Close"},
+    };
+    for (const auto& [name, text] : texts)
+        QCOMPARE(control(w, name)->property("text").toString(), text);
 
     auto* title = control<QLabel>(w, "lblTitle");
     QCOMPARE(title->font().pointSizeF(), 9.75);
