@@ -1,10 +1,10 @@
-#include "ui/common/startup.h"
+#include "startup.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     // The program ends when its last window has closed.
-    common::StartCorvane();
+    startCorvane();
     return QApplication::exec();
 }

@@ -99,8 +99,10 @@ int main(int argc, char** argv) {
     constexpr int kNames = 10000;
     QElapsedTimer timer;
     timer.start();
-    for (int i = 0; i < kNames; ++i)
-        settings::AddServer(QStringLiteral("Bench.Class%1").arg(i));
+    for (int i = 0; i < kNames; ++i) {
+        if (!settings::AddServer(QStringLiteral("Bench.Class%1").arg(i)))
+            return 1;
+    }
     const double addMs = timer.nsecsElapsed() / 1e6;
     std::printf("settings store with %d names:\n", kNames);
     std::printf("  AddServer x %d   %8.1f ms  (%.3f ms each)\n", kNames, addMs, addMs / kNames);

@@ -1,6 +1,6 @@
 // Corvane's start-up, ending as soon as the main window is painted.
 #include "exitonshow.h"
-#include "ui/common/startup.h"
+#include "startup.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     ExitOnFirstPaint exitOnPaint;
-    QWidget* main = common::StartCorvane();
+    QWidget* main = startCorvane();
     main->installEventFilter(&exitOnPaint);
     return QApplication::exec();
 }

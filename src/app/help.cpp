@@ -44,7 +44,7 @@ QString helpFileIn(const QString& programDir) {
 }
 
 QString locateHelpFile(const QString& programDir) {
-    const QString beside = helpFileIn(programDir);
+    QString beside = helpFileIn(programDir);
     if (QFileInfo(beside).isFile())
         return beside;
     const QString installed = helpFileIn(

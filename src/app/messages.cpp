@@ -27,9 +27,9 @@ int MsgBox(const QString& text, int flags, const QString& title) {
     return presenter()({text, flags, title.isEmpty() ? kAppTitle : title});
 }
 
-MessagePresenter setMessagePresenter(MessagePresenter next) {
+MessagePresenter setMessagePresenter(MessagePresenter replacement) {
     MessagePresenter previous = std::move(presenter());
-    presenter() = next ? std::move(next) : printToStderr;
+    presenter() = replacement ? std::move(replacement) : printToStderr;
     return previous;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/version.h"
+
 #include <QList>
 #include <QString>
 
@@ -10,7 +12,6 @@
 // answers instead of the user.
 namespace app {
 
-inline const QString kAppTitle = QStringLiteral("TALVO - Corvane");
 inline const QString kShortTitle = QStringLiteral("Corvane");
 
 // Flags: buttons + icon, as the message-box convention of the program has them.
@@ -40,7 +41,7 @@ struct ShownMessage {
 using MessagePresenter = std::function<int(const ShownMessage&)>;
 
 // Installs the routine that shows boxes; returns the previous one.
-MessagePresenter setMessagePresenter(MessagePresenter presenter);
+MessagePresenter setMessagePresenter(MessagePresenter replacement);
 
 // Test hook: while an instance exists, boxes are recorded instead of shown and
 // answered with the scripted answers (one-shot, in order), or OK / No when

@@ -4,11 +4,11 @@
 
 namespace app {
 
-QPointF CentrePosition(const QSizeF& screen, const QSizeF& window) {
+QPointF centrePosition(const QSizeF& screen, const QSizeF& window) {
     return {(screen.width() - window.width()) / 2.0, (screen.height() - window.height()) / 2.0};
 }
 
-QPointF PlacePosition(const QPointF& mainWindow, const QSizeF& window, const QSizeF& screen) {
+QPointF placePosition(const QPointF& mainWindow, const QSizeF& window, const QSizeF& screen) {
     double x = mainWindow.x() + 400;
     if (x + window.width() > screen.width())
         x = screen.width() - window.width();

@@ -10,11 +10,11 @@ inline constexpr int kTwipsPerPixel = 15;
 
 // Top-left corner that centres a window on the screen. Not rounded: a window
 // larger than the screen gets a negative position.
-QPointF CentrePosition(const QSizeF& screen, const QSizeF& window);
+QPointF centrePosition(const QSizeF& screen, const QSizeF& window);
 
 // Top-left corner for a dialog shown over the main window: 400 twips right of
 // and 800 twips below the main window's corner, pulled back so that the right
 // and bottom edges stay on the screen. Rounded to whole twips.
-QPointF PlacePosition(const QPointF& mainWindow, const QSizeF& window, const QSizeF& screen);
+QPointF placePosition(const QPointF& mainWindow, const QSizeF& window, const QSizeF& screen);
 
 }  // namespace app

@@ -34,10 +34,6 @@ std::unique_ptr<RemoteActivationComponent>& substitute() {
 
 }  // namespace
 
-QString UnreadableRegistrationMessage(const QString& reason) {
-    return QStringLiteral("The class registration could not be read: %1").arg(reason);
-}
-
 RemoteActivationComponent& component() {
     static PlatformComponent platform;
     return substitute() ? *substitute() : platform;

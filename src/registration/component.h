@@ -33,9 +33,6 @@ public:
     virtual QString lastError() const { return {}; }
 };
 
-// What the user is told when the class registration could not be read.
-QString UnreadableRegistrationMessage(const QString& reason);
-
 // The component in use: the automation layer's, unless one was substituted.
 RemoteActivationComponent& component();
 

@@ -1,10 +1,22 @@
 #pragma once
 
+#include "app/result.h"
+#include "registration/component.h"
+
 #include <QString>
 
 #include <optional>
 
 namespace registration {
+
+// How a registered class is activated, through component(); nothing for a
+// class without a registration. A RegistrationUnreadable failure when the
+// class registration could not be read, which is not the same as none.
+app::Result<std::optional<ActivationSettings>> readRemoteSettings(const QString& server);
+
+// Whether a class could be remembered in the "Servers" section after its
+// settings were written; a failure there does not undo the update.
+using Remembered = app::Result<>;
 
 // Writes how a registered class is activated, through component(). With
 // remote set, the machine, protocol and level are passed on as given (an
@@ -12,12 +24,12 @@ namespace registration {
 // empty strings standing for no choice). With remote clear only the flag and
 // the class name are passed, whatever else was given.
 //
-// Status 0: the class is recorded in the "Servers" section and the result is
-// true. Any other status: the user is told "Unable to update registry, please
-// try again" and the result is false; nothing is recorded.
-bool SaveRemoteSettings(bool remote, const QString& server,
-                        const std::optional<QString>& machine = std::nullopt,
-                        const std::optional<QString>& protocol = std::nullopt,
-                        const std::optional<QString>& level = std::nullopt);
+// Status 0: the class is remembered in the "Servers" section; the value says
+// whether that worked. Any other status: a RegistrationNotUpdated failure,
+// and nothing is remembered.
+app::Result<Remembered> SaveRemoteSettings(bool remote, const QString& server,
+                                           const std::optional<QString>& machine = std::nullopt,
+                                           const std::optional<QString>& protocol = std::nullopt,
+                                           const std::optional<QString>& level = std::nullopt);
 
 }  // namespace registration

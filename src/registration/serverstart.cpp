@@ -37,7 +37,7 @@ QString failureReason(const QFileInfo& file, const QProcess& process) {
 
 }  // namespace
 
-bool StartServer(const QString& path, QString* reason) {
+app::Result<> startServer(const QString& path) {
     // QProcess looks a name without a slash up in PATH; the user means the
     // file in the current directory, as the file check did.
     const QString program =
@@ -46,30 +46,28 @@ bool StartServer(const QString& path, QString* reason) {
     process.setProgram(program);
     process.setArguments({});
     if (process.startDetached())
-        return true;
-    if (reason)
-        *reason = failureReason(QFileInfo(program), process);
-    return false;
+        return {};
+    return app::Failure{.kind = app::Failure::Kind::ServerNotStarted,
+                        .reason = failureReason(QFileInfo(program), process),
+                        .file = path};
 }
 
-ServerRegistration FindServerRegistration(const QString& path, QString* reason) {
+app::Result<bool> isServerRegistered(const QString& path) {
     automation::ClassStore store;
     QList<automation::ClassRecord> classes;
-    if (const automation::Status listed = store.list(&classes); !listed) {
-        if (reason)
-            *reason = listed.reason;
-        return ServerRegistration::Unreadable;
-    }
+    if (const automation::Status listed = store.list(&classes); !listed)
+        return app::Failure{.kind = app::Failure::Kind::RegistrationUnreadable,
+                            .reason = listed.reason};
     const std::optional<FileIdentity> chosen = identity(path);
     if (!chosen)
-        return ServerRegistration::NotRegistered;
+        return false;
     // A server records the path it was started from; the user may name the
     // same file through a link or another path.
     for (const automation::ClassRecord& record : std::as_const(classes)) {
         if (identity(record.server) == chosen)
-            return ServerRegistration::Registered;
+            return true;
     }
-    return ServerRegistration::NotRegistered;
+    return false;
 }
 
 }  // namespace registration

@@ -1,40 +1,48 @@
 #include "options.h"
 
+#include <automation/remoteactivation.h>
+
 namespace settings {
 
 namespace {
 
-template <std::size_t N>
-QString codeAt(const std::array<QString, N>& table, int index) {
-    return index >= 0 && std::size_t(index) < N ? table[std::size_t(index)] : QString();
-}
-
-template <std::size_t N>
-int indexOf(const std::array<QString, N>& table, const QString& code) {
+int indexOf(const QStringList& table, const QString& code) {
     const QString wanted = code.trimmed();
-    for (std::size_t i = 0; i < N; ++i) {
-        if (table[i].trimmed().compare(wanted, Qt::CaseInsensitive) == 0)
-            return int(i);
+    for (int i = 0; i < table.size(); ++i) {
+        if (table.at(i).trimmed().compare(wanted, Qt::CaseInsensitive) == 0)
+            return i;
     }
     return -1;
 }
 
 }  // namespace
 
-QString ProtocolCode(int index) {
-    return codeAt(sProtocols, index);
+const QStringList& sProtocols() {
+    static const QStringList table =
+        QStringList{QString()} + automation::RemoteActivation::ProtocolCodes();
+    return table;
 }
 
-QString AuthLevelCode(int index) {
-    return codeAt(sALevels, index);
+const QStringList& sALevels() {
+    static const QStringList table =
+        QStringList{QString()} + automation::RemoteActivation::LevelCodes();
+    return table;
 }
 
-int ProtocolIndex(const QString& code) {
-    return indexOf(sProtocols, code);
+QString protocolCode(int index) {
+    return sProtocols().value(index);
 }
 
-int AuthLevelIndex(const QString& code) {
-    return indexOf(sALevels, code);
+QString authLevelCode(int index) {
+    return sALevels().value(index);
+}
+
+int protocolIndex(const QString& code) {
+    return indexOf(sProtocols(), code);
+}
+
+int authLevelIndex(const QString& code) {
+    return indexOf(sALevels(), code);
 }
 
 }  // namespace settings

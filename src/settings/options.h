@@ -1,25 +1,18 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
 // The remote-activation option tables: protocol sequence codes and
 // authentication level codes, index-aligned with the names the drop-down
-// lists show. Index 0 is "[None]" with the empty code.
+// lists show. Index 0 is "[None]" with the empty code; the other codes are
+// the automation layer's, in its order.
 namespace settings {
 
-inline const std::array<QString, 9> sProtocols = {
-    QString(),
-    QStringLiteral("ncacn_ip_tcp"),
-    QStringLiteral("ncacn_spx"),
-    QStringLiteral("ncacn_np"),
-    QStringLiteral("ncacn_nb_nb"),
-    QStringLiteral("ncacn_nb_tcp"),
-    QStringLiteral("ncacn_nb_ipx"),
-    QStringLiteral("ncadg_ipx"),
-    QStringLiteral("ncadg_ip_udp"),
-};
+const QStringList& sProtocols();
+const QStringList& sALevels();
 
 inline const std::array<QString, 9> kProtocolNames = {
     QStringLiteral("[None]"),
@@ -34,11 +27,6 @@ inline const std::array<QString, 9> kProtocolNames = {
 };
 
 // Authentication levels "0" to "6" sit one place after their list position.
-inline const std::array<QString, 8> sALevels = {
-    QString(),           QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
-    QStringLiteral("3"), QStringLiteral("4"), QStringLiteral("5"), QStringLiteral("6"),
-};
-
 inline const std::array<QString, 8> kAuthLevelNames = {
     QStringLiteral("[None]"),
     QStringLiteral("Default"),
@@ -52,12 +40,12 @@ inline const std::array<QString, 8> kAuthLevelNames = {
 
 // Forward mapping: the code at a list position; the empty code for a position
 // outside the table.
-QString ProtocolCode(int index);
-QString AuthLevelCode(int index);
+QString protocolCode(int index);
+QString authLevelCode(int index);
 
 // Backward mapping: the first position whose code equals code, both trimmed
 // and compared without regard to letter case; -1 when none does.
-int ProtocolIndex(const QString& code);
-int AuthLevelIndex(const QString& code);
+int protocolIndex(const QString& code);
+int authLevelIndex(const QString& code);
 
 }  // namespace settings

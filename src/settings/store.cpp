@@ -1,7 +1,5 @@
 #include "store.h"
 
-#include "app/messages.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -172,57 +170,50 @@ bool Store::DeleteSetting(const QString& app, const QString& section, const QStr
 
 namespace {
 
-// A store that cannot be read is reported once, not on every refill of a
-// list; the report comes again after the store has worked in between.
+using app::Failure;
+
+// A store that cannot be read fails every refill of a list the same way: the
+// failure is marked as repeated until the store has been read in between.
 QString& lastReadFailure() {
     static QString failure;
     return failure;
 }
 
-void reportReadFailure(const Store& store) {
+Failure readFailure(const Store& store) {
     const QString failure = store.path() + QLatin1Char('\n') + store.lastError();
-    if (lastReadFailure() == failure)
-        return;
+    const bool repeated = lastReadFailure() == failure;
     lastReadFailure() = failure;
-    app::MsgBox(QStringLiteral("The settings file\n%1\ncould not be read: %2.\n\nThe lists of "
-                               "servers and machines stay empty until it can be read; the file "
-                               "has not been changed.")
-                    .arg(store.path(), store.lastError()),
-                app::kOkExclamation, app::kShortTitle);
+    return {.kind = Failure::Kind::SettingsUnreadable,
+            .reason = store.lastError(),
+            .file = store.path(),
+            .repeated = repeated};
 }
 
-void reportWriteFailure(const Store& store, const QString& what) {
-    app::MsgBox(QStringLiteral("The settings file\n%1\ncould not be updated: %2.\n\n%3")
-                    .arg(store.path(), store.lastError(), what),
-                app::kOkExclamation, app::kShortTitle);
+Failure writeFailure(Failure::Kind kind, const Store& store, const QString& name) {
+    return {.kind = kind, .reason = store.lastError(), .file = store.path(), .name = name};
 }
 
-bool addEntry(const QString& section, const QString& name) {
+app::Result<> addEntry(const QString& section, const QString& name) {
     if (name.isEmpty())
-        return false;
+        return Failure{.kind = Failure::Kind::NotRemembered,
+                       .reason = QStringLiteral("a setting needs a name")};
     Store& store = defaultStore();
     const std::optional<QString> value = store.GetSetting(kApplication, section, name);
-    if (!value) {
-        reportReadFailure(store);
-        return false;
-    }
+    if (!value)
+        return readFailure(store);
     lastReadFailure().clear();
     if (!value->trimmed().isEmpty())
-        return true;
-    if (!store.SaveSetting(kApplication, section, name, kSaved)) {
-        reportWriteFailure(store, QStringLiteral("\"%1\" has not been remembered.").arg(name));
-        return false;
-    }
-    return true;
+        return {};
+    if (!store.SaveSetting(kApplication, section, name, kSaved))
+        return writeFailure(Failure::Kind::NotRemembered, store, name);
+    return {};
 }
 
-QStringList keysOf(const QString& section) {
+app::Result<QStringList> keysOf(const QString& section) {
     Store& store = defaultStore();
     const std::optional<Entries> entries = store.GetAllSettings(kApplication, section);
-    if (!entries) {
-        reportReadFailure(store);
-        return {};
-    }
+    if (!entries)
+        return readFailure(store);
     lastReadFailure().clear();
     QStringList keys;
     keys.reserve(entries->size());
@@ -231,13 +222,11 @@ QStringList keysOf(const QString& section) {
     return keys;
 }
 
-bool removeEntry(const QString& section, const QString& name) {
+app::Result<> removeEntry(const QString& section, const QString& name) {
     Store& store = defaultStore();
-    if (!store.DeleteSetting(kApplication, section, name)) {
-        reportWriteFailure(store, QStringLiteral("\"%1\" has not been forgotten.").arg(name));
-        return false;
-    }
-    return true;
+    if (!store.DeleteSetting(kApplication, section, name))
+        return writeFailure(Failure::Kind::NotForgotten, store, name);
+    return {};
 }
 
 }  // namespace
@@ -255,27 +244,27 @@ Store& defaultStore() {
     return *store;
 }
 
-bool AddServer(const QString& name) {
+app::Result<> AddServer(const QString& name) {
     return addEntry(kServers, name);
 }
 
-bool AddMachine(const QString& name) {
+app::Result<> AddMachine(const QString& name) {
     return addEntry(kMachines, name);
 }
 
-QStringList Servers() {
+app::Result<QStringList> Servers() {
     return keysOf(kServers);
 }
 
-QStringList Machines() {
+app::Result<QStringList> Machines() {
     return keysOf(kMachines);
 }
 
-bool RemoveServer(const QString& name) {
+app::Result<> removeServer(const QString& name) {
     return removeEntry(kServers, name);
 }
 
-bool RemoveMachine(const QString& name) {
+app::Result<> removeMachine(const QString& name) {
     return removeEntry(kMachines, name);
 }
 

@@ -1,13 +1,16 @@
 #pragma once
 
+#include "app/result.h"
+#include "app/version.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-class QSqlQuery;
-
 #include <optional>
 #include <utility>
+
+class QSqlQuery;
 
 // The per-user settings store: string values addressed by (application,
 // section, key), kept in one SQLite file. Names are compared without regard to
@@ -15,7 +18,8 @@ class QSqlQuery;
 // lists its entries in the order they were added.
 namespace settings {
 
-inline const QString kApplication = QStringLiteral("TALVO - Corvane");
+// The program's entries are kept under its title.
+inline const QString& kApplication = app::kAppTitle;
 inline const QString kServers = QStringLiteral("Servers");
 inline const QString kMachines = QStringLiteral("Machines");
 inline const QString kSaved = QStringLiteral("saved");
@@ -67,22 +71,24 @@ private:
     QString m_lastError;
 };
 
-// The store the program uses. Failures are reported to the user through the
-// message box routine, naming the file and the reason.
+// The store the program uses.
 Store& defaultStore();
 
-// Records a class name / machine name unless an entry with a non-blank value
-// exists already. False when the store failed (the user has been told).
-bool AddServer(const QString& name);
-bool AddMachine(const QString& name);
+// The program's use of the store: class names in the "Servers" section,
+// machine names in "Machines". A failure names the file and the reason; a
+// read failure is marked repeated while the store has not been read since the
+// same failure.
 
-// The key names of a section, in the store's order; empty (and the user told)
-// when the store could not be read.
-QStringList Servers();
-QStringList Machines();
+// Records a name unless an entry with a non-blank value exists already.
+app::Result<> AddServer(const QString& name);
+app::Result<> AddMachine(const QString& name);
 
-// Forgets one entry. False when the store failed (the user has been told).
-bool RemoveServer(const QString& name);
-bool RemoveMachine(const QString& name);
+// The key names of a section, in the store's order; empty after a failure.
+app::Result<QStringList> Servers();
+app::Result<QStringList> Machines();
+
+// Forgets one entry; a missing one is not a failure.
+app::Result<> removeServer(const QString& name);
+app::Result<> removeMachine(const QString& name);
 
 }  // namespace settings

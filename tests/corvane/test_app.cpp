@@ -25,28 +25,28 @@ private Q_SLOTS:
 };
 
 void TestApp::placeFormOffsetsFromMainWindow() {
-    QCOMPARE(app::PlacePosition({1000, 1000}, {5000, 3000}, {15360, 11520}), QPointF(1400, 1800));
+    QCOMPARE(app::placePosition({1000, 1000}, {5000, 3000}, {15360, 11520}), QPointF(1400, 1800));
 }
 
 void TestApp::placeFormKeepsRightAndBottomEdgesOnScreen() {
-    QCOMPARE(app::PlacePosition({12000, 1000}, {5000, 3000}, {15360, 11520}).x(), 10360.0);
-    QCOMPARE(app::PlacePosition({1000, 9000}, {5000, 3000}, {15360, 11520}).y(), 8520.0);
+    QCOMPARE(app::placePosition({12000, 1000}, {5000, 3000}, {15360, 11520}).x(), 10360.0);
+    QCOMPARE(app::placePosition({1000, 9000}, {5000, 3000}, {15360, 11520}).y(), 8520.0);
 }
 
 void TestApp::placeFormEdgeExactlyOnScreenEdgeStays() {
     // 9960 + 400 + 5000 = 15360: right edge exactly on the screen's edge.
-    QCOMPARE(app::PlacePosition({9960, 7720}, {5000, 3000}, {15360, 11520}), QPointF(10360, 8520));
+    QCOMPARE(app::placePosition({9960, 7720}, {5000, 3000}, {15360, 11520}), QPointF(10360, 8520));
 }
 
 void TestApp::placeFormLargerThanScreenGoesNegative() {
-    QCOMPARE(app::PlacePosition({0, 0}, {16000, 12000}, {15360, 11520}), QPointF(-640, -480));
-    QCOMPARE(app::PlacePosition({10.4, 20.6}, {100, 100}, {15360, 11520}), QPointF(410, 821));
+    QCOMPARE(app::placePosition({0, 0}, {16000, 12000}, {15360, 11520}), QPointF(-640, -480));
+    QCOMPARE(app::placePosition({10.4, 20.6}, {100, 100}, {15360, 11520}), QPointF(410, 821));
 }
 
 void TestApp::centreFormIsNotRounded() {
-    QCOMPARE(app::CentrePosition({15360, 11520}, {6000, 4000}), QPointF(4680, 3760));
-    QCOMPARE(app::CentrePosition({15360, 11520}, {6001, 4001}), QPointF(4679.5, 3759.5));
-    QCOMPARE(app::CentrePosition({1000, 1000}, {3000, 2000}), QPointF(-1000, -500));
+    QCOMPARE(app::centrePosition({15360, 11520}, {6000, 4000}), QPointF(4680, 3760));
+    QCOMPARE(app::centrePosition({15360, 11520}, {6001, 4001}), QPointF(4679.5, 3759.5));
+    QCOMPARE(app::centrePosition({1000, 1000}, {3000, 2000}), QPointF(-1000, -500));
 }
 
 void TestApp::fileExists() {
@@ -101,21 +101,22 @@ void TestApp::messageBoxTitlesAndAnswers() {
     app::MessageRecorder messages;
     QCOMPARE(app::MsgBox(QStringLiteral("plain")), int(app::kAnswerOk));
     QCOMPARE(messages.last().title, QStringLiteral("TALVO - Corvane"));
-    QCOMPARE(messages.last().flags, 0);
-    QCOMPARE(app::MsgBox(QStringLiteral("Remove x?"), 36, QStringLiteral("Corvane")),
-             int(app::kAnswerNo));
+    QCOMPARE(messages.last().flags, int(app::kOkOnly));
+    QCOMPARE(
+        app::MsgBox(QStringLiteral("Remove x?"), app::kYesNoQuestion, QStringLiteral("Corvane")),
+        int(app::kAnswerNo));
     QCOMPARE(messages.last().title, QStringLiteral("Corvane"));
     messages.setNextAnswer(app::kAnswerYes);
-    QCOMPARE(app::MsgBox(QStringLiteral("again?"), 36), int(app::kAnswerYes));
+    QCOMPARE(app::MsgBox(QStringLiteral("again?"), app::kYesNoQuestion), int(app::kAnswerYes));
     // The scripted answer is used once.
-    QCOMPARE(app::MsgBox(QStringLiteral("and again?"), 36), int(app::kAnswerNo));
+    QCOMPARE(app::MsgBox(QStringLiteral("and again?"), app::kYesNoQuestion), int(app::kAnswerNo));
     QCOMPARE(messages.count(), 4);
     {
         app::MessageRecorder nested;
-        app::MsgBox(QStringLiteral("inner"), 48);
+        app::MsgBox(QStringLiteral("inner"), app::kOkExclamation);
         QCOMPARE(nested.count(), 1);
     }
-    app::MsgBox(QStringLiteral("outer"), 48);
+    app::MsgBox(QStringLiteral("outer"), app::kOkExclamation);
     QCOMPARE(messages.count(), 5);
     QCOMPARE(messages.last().text, QStringLiteral("outer"));
 }

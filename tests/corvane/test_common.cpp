@@ -1,12 +1,16 @@
 // Widgets and routines the windows share: the simple combo box, the tab
-// control's page coordinates, list filling, text selection and placement.
+// control's page coordinates, list filling, text selection, placement, and
+// message boxes with the words for the core's failures.
 #include "app/messages.h"
+#include "modalsteps.h"
 #include "settings/store.h"
 #include "testenv.h"
-#include "windowtest.h"
+#include "ui/common/fields.h"
+#include "ui/common/messageboxes.h"
+#include "ui/common/placement.h"
 #include "ui/common/simplecombo.h"
 #include "ui/common/tabcontrol.h"
-#include "ui/common/windows.h"
+#include "windowtest.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -34,6 +38,9 @@ private Q_SLOTS:
     void selectAllText();
     void placeFormFollowsMainWindow();
     void messageBoxesMapFlags();
+    void failuresAreToldInTheirWords_data();
+    void failuresAreToldInTheirWords();
+    void unreadableSettingsAreToldOnce();
 
 private:
     std::unique_ptr<ScopedXdgEnvironment> m_env;
@@ -164,8 +171,8 @@ void TestCommon::fillMachinesReplacesItems() {
     combo.setEditable(true);
     common::FillMachines(&list);
     QCOMPARE(list.count(), 0);
-    settings::AddMachine(QStringLiteral(" spaced "));
-    settings::AddMachine(QStringLiteral("host2"));
+    QVERIFY(settings::AddMachine(QStringLiteral(" spaced ")));
+    QVERIFY(settings::AddMachine(QStringLiteral("host2")));
     common::FillMachines(&list);
     common::FillMachines(&list);
     common::FillMachines(&combo);
@@ -196,12 +203,11 @@ void TestCommon::selectAllText() {
 
 void TestCommon::placeFormFollowsMainWindow() {
     QWidget main;
-    main.setObjectName(QStringLiteral("frmServerReg"));
     main.resize(100, 100);
     main.move(QGuiApplication::primaryScreen()->geometry().topLeft() + QPoint(60, 40));
     QDialog dialog;
     dialog.resize(200, 100);
-    common::PlaceForm(&dialog);
+    common::PlaceForm(&dialog, &main);
     // 400 and 800 twips are 26.7 and 53.3 pixels.
     const QPoint offset = dialog.pos() - main.pos();
     QVERIFY(qAbs(offset.x() - 27) <= 1);
@@ -209,7 +215,7 @@ void TestCommon::placeFormFollowsMainWindow() {
 
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     main.move(screen.topLeft() + QPoint(screen.width() - 50, screen.height() - 50));
-    common::PlaceForm(&dialog);
+    common::PlaceForm(&dialog, &main);
     QCOMPARE(dialog.pos().x() + dialog.width(), screen.right() + 1);
     QCOMPARE(dialog.pos().y() + dialog.height(), screen.bottom() + 1);
 
@@ -220,36 +226,111 @@ void TestCommon::placeFormFollowsMainWindow() {
 void TestCommon::messageBoxesMapFlags() {
     common::installMessageBoxes();
     struct Case {
-        int flags;
+        app::MsgFlags flags;
         QMessageBox::Icon icon;
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton press;
         int answer;
     };
     const QList<Case> cases = {
-        {0, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, app::kAnswerOk},
-        {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
-         app::kAnswerYes},
-        {36, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
-         app::kAnswerNo},
-        {48, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, app::kAnswerOk},
+        {app::kOkOnly, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::Ok, app::kAnswerOk},
+        {app::kYesNoQuestion, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::Yes, app::kAnswerYes},
+        {app::kYesNoQuestion, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::No, app::kAnswerNo},
+        {app::kOkExclamation, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok,
+         app::kAnswerOk},
     };
     for (const Case& c : cases) {
-        QString title;
-        bool checked = false;
-        QTimer::singleShot(0, this, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            title = box->windowTitle();
-            checked = box->icon() == c.icon && box->standardButtons() == c.buttons;
-            box->button(c.press)->click();
+        ModalSteps box("QMessageBox", [&c](QWidget* shown) {
+            auto* message = static_cast<QMessageBox*>(shown);
+            QCOMPARE(message->windowTitle(), QStringLiteral("TALVO - Corvane"));
+            QCOMPARE(message->icon(), c.icon);
+            QCOMPARE(message->standardButtons(), c.buttons);
+            message->button(c.press)->click();
         });
         QCOMPARE(app::MsgBox(QStringLiteral("text"), c.flags), c.answer);
-        QVERIFY(checked);
-        QCOMPARE(title, QStringLiteral("TALVO - Corvane"));
+        QVERIFY(box.ran());
     }
     app::setMessagePresenter(nullptr);
+}
+
+void TestCommon::failuresAreToldInTheirWords_data() {
+    using Kind = app::Failure::Kind;
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<QString>("title");
+    const QString file = QStringLiteral("/home/u/.config/corvane/settings.db");
+    const QString app = app::kAppTitle;
+    const QString brief = app::kShortTitle;
+    QTest::newRow("settings unreadable")
+        << int(Kind::SettingsUnreadable)
+        << "The settings file\n" + file +
+               "\ncould not be read: disk I/O error.\n\nThe lists of servers and machines stay "
+               "empty until it can be read; the file has not been changed."
+        << int(app::kOkExclamation) << brief;
+    QTest::newRow("not remembered")
+        << int(Kind::NotRemembered)
+        << "The settings file\n" + file +
+               "\ncould not be updated: disk I/O error.\n\n\"a %2 b\" has not been remembered."
+        << int(app::kOkExclamation) << brief;
+    QTest::newRow("not forgotten")
+        << int(Kind::NotForgotten)
+        << "The settings file\n" + file +
+               "\ncould not be updated: disk I/O error.\n\n\"a %2 b\" has not been forgotten."
+        << int(app::kOkExclamation) << brief;
+    QTest::newRow("registration not updated")
+        << int(Kind::RegistrationNotUpdated)
+        << QStringLiteral("Unable to update registry, please try again") << int(app::kOkOnly)
+        << app;
+    QTest::newRow("registration unreadable")
+        << int(Kind::RegistrationUnreadable)
+        << QStringLiteral("The class registration could not be read: disk I/O error")
+        << int(app::kOkExclamation) << brief;
+    QTest::newRow("server not started")
+        << int(Kind::ServerNotStarted) << file + " could not be started: disk I/O error."
+        << int(app::kOkExclamation) << app;
+}
+
+void TestCommon::failuresAreToldInTheirWords() {
+    QFETCH(int, kind);
+    QFETCH(QString, text);
+    QFETCH(int, flags);
+    QFETCH(QString, title);
+    app::MessageRecorder messages;
+    // A name with a placeholder in it stays as it is.
+    const app::Failure failure{.kind = app::Failure::Kind(kind),
+                               .reason = QStringLiteral("disk I/O error"),
+                               .file = QStringLiteral("/home/u/.config/corvane/settings.db"),
+                               .name = QStringLiteral("a %2 b")};
+    QCOMPARE(common::failureText(failure), text);
+    QVERIFY(!common::report(app::Result<>(failure)));
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.last().text, text);
+    QCOMPARE(messages.last().flags, flags);
+    QCOMPARE(messages.last().title, title);
+    QVERIFY(common::report(app::Result<>()));
+    QCOMPARE(messages.count(), 1);
+}
+
+// A list refilled from a store that cannot be read tells the user once, and
+// again after the store has been read in between.
+void TestCommon::unreadableSettingsAreToldOnce() {
+    app::MessageRecorder messages;
+    QListWidget list;
+    m_env->setVariable("XDG_CONFIG_HOME", "/proc/corvane-test-no-such-dir");
+    common::FillMachines(&list);
+    common::FillMachines(&list);
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.last().flags, int(app::kOkExclamation));
+    QVERIFY(messages.last().text.contains(QStringLiteral("/proc/corvane-test-no-such-dir")));
+    m_env->setVariable("XDG_CONFIG_HOME", QFile::encodeName(m_env->configHome()));
+    common::FillMachines(&list);
+    m_env->setVariable("XDG_CONFIG_HOME", "/proc/corvane-test-no-such-dir");
+    common::FillMachines(&list);
+    QCOMPARE(messages.count(), 2);
+    QCOMPARE(list.count(), 0);
 }
 
 QTEST_MAIN(TestCommon)

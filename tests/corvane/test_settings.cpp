@@ -1,6 +1,5 @@
 // The settings store: exact round trips, names without regard to case,
 // insertion order, several writers at once, and stores that cannot be used.
-#include "app/messages.h"
 #include "settings/options.h"
 #include "settings/store.h"
 #include "testenv.h"
@@ -12,7 +11,6 @@
 #include <memory>
 
 using settings::kApplication;
-using settings::kMachines;
 using settings::kServers;
 
 class TestSettings : public QObject {
@@ -33,23 +31,22 @@ private Q_SLOTS:
     void twoProcessesAddingAtOnceLoseNothing();
     void notADatabaseIsReportedAndLeftAlone();
     void unwritableFolderIsReported();
-    void readFailureIsReportedOnceUntilTheStoreWorks();
+    void readFailureIsRepeatedUntilTheStoreWorks();
 
     void optionTablesForwardMapping();
     void optionTablesBackwardMapping();
 
 private:
     std::unique_ptr<ScopedXdgEnvironment> m_env;
-    std::unique_ptr<app::MessageRecorder> m_messages;
 };
+
+using Kind = app::Failure::Kind;
 
 void TestSettings::init() {
     m_env = std::make_unique<ScopedXdgEnvironment>();
-    m_messages = std::make_unique<app::MessageRecorder>();
 }
 
 void TestSettings::cleanup() {
-    m_messages.reset();
     m_env.reset();
 }
 
@@ -83,29 +80,28 @@ void TestSettings::keysRoundTripExactlyAfterRestart() {
         QCOMPARE(reopened.GetSetting(kApplication, kServers, keys.at(i)).value_or(QString()),
                  settings::kSaved);
     }
-    QCOMPARE(settings::Servers(), keys);
+    QCOMPARE(settings::Servers().value(), keys);
 }
 
 void TestSettings::emptyKeyIsRefused() {
     settings::Store store;
     QVERIFY(!store.SaveSetting(kApplication, kServers, QString(), settings::kSaved));
     QVERIFY(!settings::AddServer(QString()));
-    QVERIFY(settings::Servers().isEmpty());
-    QCOMPARE(m_messages->count(), 0);
+    QVERIFY(settings::Servers().value().isEmpty());
 }
 
 void TestSettings::namesCompareWithoutCaseAndKeepFirstSpelling() {
     QVERIFY(settings::AddServer(QStringLiteral("Server.Application")));
     QVERIFY(settings::AddServer(QStringLiteral("server.application")));
     QVERIFY(settings::AddServer(QStringLiteral("SERVER.APPLICATION")));
-    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("Server.Application")});
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("Server.Application")});
     // Beyond ASCII as well.
     QVERIFY(settings::AddMachine(QStringLiteral("Größe-Ωμέγα")));
     QVERIFY(settings::AddMachine(QStringLiteral("GRÖßE-ΩΜΈΓΑ")));
     QVERIFY(settings::AddMachine(QStringLiteral("größe-ωμέγα")));
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("Größe-Ωμέγα")});
-    QVERIFY(settings::RemoveServer(QStringLiteral("SERVER.application")));
-    QVERIFY(settings::Servers().isEmpty());
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("Größe-Ωμέγα")});
+    QVERIFY(settings::removeServer(QStringLiteral("SERVER.application")));
+    QVERIFY(settings::Servers().value().isEmpty());
 }
 
 void TestSettings::enumerationIsInInsertionOrder() {
@@ -113,12 +109,13 @@ void TestSettings::enumerationIsInInsertionOrder() {
                                QStringLiteral("mid"), QStringLiteral("beta")};
     for (const QString& name : names)
         QVERIFY(settings::AddMachine(name));
-    QCOMPARE(settings::Machines(), names);
+    QCOMPARE(settings::Machines().value(), names);
     // Forgetting and adding again puts a name at the end.
-    QVERIFY(settings::RemoveMachine(QStringLiteral("Alpha")));
+    QVERIFY(settings::removeMachine(QStringLiteral("Alpha")));
     QVERIFY(settings::AddMachine(QStringLiteral("Alpha")));
-    QCOMPARE(settings::Machines(), (QStringList{QStringLiteral("zeta"), QStringLiteral("mid"),
-                                                QStringLiteral("beta"), QStringLiteral("Alpha")}));
+    QCOMPARE(settings::Machines().value(),
+             (QStringList{QStringLiteral("zeta"), QStringLiteral("mid"), QStringLiteral("beta"),
+                          QStringLiteral("Alpha")}));
 }
 
 void TestSettings::addServerLeavesExistingEntryAlone() {
@@ -142,27 +139,27 @@ void TestSettings::addServerRewritesBlankValue() {
              settings::kSaved);
     QCOMPARE(store.GetSetting(kApplication, kServers, QStringLiteral("Empty")).value(),
              settings::kSaved);
-    QCOMPARE(settings::Servers(), (QStringList{QStringLiteral("Blank"), QStringLiteral("Empty")}));
+    QCOMPARE(settings::Servers().value(),
+             (QStringList{QStringLiteral("Blank"), QStringLiteral("Empty")}));
 }
 
 void TestSettings::addMachineKeepsSurroundingBlanks() {
     QVERIFY(settings::AddMachine(QStringLiteral(" host1 ")));
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral(" host1 ")});
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral(" host1 ")});
     // The trimmed name is another key.
-    QVERIFY(settings::RemoveMachine(QStringLiteral("host1")));
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral(" host1 ")});
-    QVERIFY(settings::RemoveMachine(QStringLiteral(" host1 ")));
-    QVERIFY(settings::Machines().isEmpty());
+    QVERIFY(settings::removeMachine(QStringLiteral("host1")));
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral(" host1 ")});
+    QVERIFY(settings::removeMachine(QStringLiteral(" host1 ")));
+    QVERIFY(settings::Machines().value().isEmpty());
 }
 
 void TestSettings::missingOrEmptiedSectionListsNothing() {
-    QVERIFY(settings::Machines().isEmpty());
+    QVERIFY(settings::Machines().value().isEmpty());
     QVERIFY(settings::AddMachine(QStringLiteral("only")));
-    QVERIFY(settings::RemoveMachine(QStringLiteral("only")));
-    QVERIFY(settings::Machines().isEmpty());
+    QVERIFY(settings::removeMachine(QStringLiteral("only")));
+    QVERIFY(settings::Machines().value().isEmpty());
     // Deleting a key that is not there is not a failure.
-    QVERIFY(settings::RemoveMachine(QStringLiteral("never there")));
-    QCOMPARE(m_messages->count(), 0);
+    QVERIFY(settings::removeMachine(QStringLiteral("never there")));
 }
 
 void TestSettings::sectionsAndApplicationsAreSeparate() {
@@ -170,8 +167,8 @@ void TestSettings::sectionsAndApplicationsAreSeparate() {
     QVERIFY(store.SaveSetting(QStringLiteral("Other App"), kServers, QStringLiteral("x"),
                               settings::kSaved));
     QVERIFY(settings::AddMachine(QStringLiteral("Server.Application")));
-    QVERIFY(settings::Servers().isEmpty());
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("Server.Application")});
+    QVERIFY(settings::Servers().value().isEmpty());
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("Server.Application")});
 }
 
 void TestSettings::twoProcessesAddingAtOnceLoseNothing() {
@@ -183,7 +180,7 @@ void TestSettings::twoProcessesAddingAtOnceLoseNothing() {
     QVERIFY(second.waitForFinished(120000));
     QCOMPARE(first.exitCode(), 0);
     QCOMPARE(second.exitCode(), 0);
-    const QStringList servers = settings::Servers();
+    const QStringList servers = settings::Servers().value();
     QCOMPARE(servers.size(), 1000);
     for (int i = 0; i < 500; ++i) {
         QVERIFY(servers.contains(QStringLiteral("first-%1").arg(i)));
@@ -200,16 +197,21 @@ void TestSettings::notADatabaseIsReportedAndLeftAlone() {
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(garbage);
     }
-    QVERIFY(settings::Servers().isEmpty());
-    QCOMPARE(m_messages->count(), 1);
-    QVERIFY(m_messages->last().text.contains(path));
-    QVERIFY(m_messages->last().text.contains(QStringLiteral("not a database")));
-    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
+    const app::Result<QStringList> servers = settings::Servers();
+    QVERIFY(!servers);
+    QVERIFY(servers.value().isEmpty());
+    QCOMPARE(servers.failure()->kind, Kind::SettingsUnreadable);
+    QCOMPARE(servers.failure()->file, path);
+    QVERIFY2(servers.failure()->reason.contains(QStringLiteral("not a database")),
+             qPrintable(servers.failure()->reason));
 
-    QVERIFY(!settings::AddServer(QStringLiteral("Server.Application")));
-    QVERIFY(!settings::RemoveMachine(QStringLiteral("m")));
-    QVERIFY(m_messages->count() >= 2);
-    QVERIFY(m_messages->last().text.contains(path));
+    const app::Result<> added = settings::AddServer(QStringLiteral("Server.Application"));
+    QVERIFY(!added);
+    QCOMPARE(added.failure()->file, path);
+    const app::Result<> removed = settings::removeMachine(QStringLiteral("m"));
+    QCOMPARE(removed.failure()->kind, Kind::NotForgotten);
+    QCOMPARE(removed.failure()->file, path);
+    QCOMPARE(removed.failure()->name, QStringLiteral("m"));
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -220,60 +222,61 @@ void TestSettings::notADatabaseIsReportedAndLeftAlone() {
 void TestSettings::unwritableFolderIsReported() {
     // Even root cannot create anything under /proc.
     qputenv("XDG_CONFIG_HOME", "/proc/corvane-test-unwritable");
-    QVERIFY(!settings::AddServer(QStringLiteral("Server.Application")));
-    QCOMPARE(m_messages->count(), 1);
-    QVERIFY(m_messages->last().text.contains(
-        QStringLiteral("/proc/corvane-test-unwritable/corvane/settings.db")));
-    QVERIFY(m_messages->last().text.contains(QStringLiteral("cannot be created")));
+    const app::Result<> added = settings::AddServer(QStringLiteral("Server.Application"));
+    QVERIFY(!added);
+    QCOMPARE(added.failure()->file,
+             QStringLiteral("/proc/corvane-test-unwritable/corvane/settings.db"));
+    QVERIFY(added.failure()->reason.contains(QStringLiteral("cannot be created")));
 
     if (geteuid() != 0) {
         const QString dir = m_env->root() + QStringLiteral("/locked");
         QVERIFY(QDir().mkpath(dir + QStringLiteral("/corvane")));
         QFile::setPermissions(dir + QStringLiteral("/corvane"), QFile::ReadOwner | QFile::ExeOwner);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir));
-        QVERIFY(!settings::AddMachine(QStringLiteral("m")));
-        QVERIFY(m_messages->last().text.contains(QStringLiteral("not writable")));
+        const app::Result<> locked = settings::AddMachine(QStringLiteral("m"));
+        QVERIFY(!locked);
+        QVERIFY(locked.failure()->reason.contains(QStringLiteral("not writable")));
         QFile::setPermissions(dir + QStringLiteral("/corvane"),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 }
 
-void TestSettings::readFailureIsReportedOnceUntilTheStoreWorks() {
+// The windows tell a failure once; every refill of a list would fail again.
+void TestSettings::readFailureIsRepeatedUntilTheStoreWorks() {
     qputenv("XDG_CONFIG_HOME", "/proc/corvane-test-no-such-dir");
-    QVERIFY(settings::Servers().isEmpty());
-    QVERIFY(settings::Machines().isEmpty());
-    QVERIFY(settings::Servers().isEmpty());
-    QCOMPARE(m_messages->count(), 1);
+    QVERIFY(!settings::Servers().failure()->repeated);
+    QVERIFY(settings::Machines().failure()->repeated);
+    QVERIFY(settings::AddServer(QStringLiteral("x")).failure()->repeated);
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_env->configHome()));
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Servers());
     qputenv("XDG_CONFIG_HOME", "/proc/corvane-test-no-such-dir");
-    QVERIFY(settings::Machines().isEmpty());
-    QCOMPARE(m_messages->count(), 2);
+    QVERIFY(!settings::Machines().failure()->repeated);
 }
 
 void TestSettings::optionTablesForwardMapping() {
-    QCOMPARE(settings::sProtocols.size(), std::size_t(9));
-    QCOMPARE(settings::sALevels.size(), std::size_t(8));
-    QCOMPARE(settings::ProtocolCode(3), QStringLiteral("ncacn_np"));
-    QCOMPARE(settings::AuthLevelCode(6), QStringLiteral("5"));
-    QCOMPARE(settings::ProtocolCode(0), QString());
-    QCOMPARE(settings::AuthLevelCode(0), QString());
-    QVERIFY(settings::ProtocolCode(0).isEmpty());
-    QVERIFY(settings::ProtocolCode(-1).isEmpty());
-    QVERIFY(settings::AuthLevelCode(8).isEmpty());
+    // The automation layer's codes, one for each readable name but "[None]".
+    QCOMPARE(settings::sProtocols().size(), qsizetype(settings::kProtocolNames.size()));
+    QCOMPARE(settings::sALevels().size(), qsizetype(settings::kAuthLevelNames.size()));
+    QCOMPARE(settings::protocolCode(3), QStringLiteral("ncacn_np"));
+    QCOMPARE(settings::authLevelCode(6), QStringLiteral("5"));
+    QCOMPARE(settings::protocolCode(0), QString());
+    QCOMPARE(settings::authLevelCode(0), QString());
+    QVERIFY(settings::protocolCode(0).isEmpty());
+    QVERIFY(settings::protocolCode(-1).isEmpty());
+    QVERIFY(settings::authLevelCode(8).isEmpty());
 }
 
 void TestSettings::optionTablesBackwardMapping() {
-    QCOMPARE(settings::ProtocolIndex(QStringLiteral("ncadg_ip_udp")), 8);
+    QCOMPARE(settings::protocolIndex(QStringLiteral("ncadg_ip_udp")), 8);
     QCOMPARE(settings::kProtocolNames[8], QStringLiteral("Datagrams - UDP"));
-    QCOMPARE(settings::AuthLevelIndex(QStringLiteral("0")), 1);
+    QCOMPARE(settings::authLevelIndex(QStringLiteral("0")), 1);
     QCOMPARE(settings::kAuthLevelNames[1], QStringLiteral("Default"));
-    QCOMPARE(settings::AuthLevelIndex(QStringLiteral(" 6 ")), 7);
+    QCOMPARE(settings::authLevelIndex(QStringLiteral(" 6 ")), 7);
     QCOMPARE(settings::kAuthLevelNames[7], QStringLiteral("Packet Privacy"));
-    QCOMPARE(settings::ProtocolIndex(QStringLiteral("ncacn_http")), -1);
-    QCOMPARE(settings::AuthLevelIndex(QStringLiteral("7")), -1);
-    QCOMPARE(settings::ProtocolIndex(QStringLiteral("  ")), 0);
-    QCOMPARE(settings::ProtocolIndex(QStringLiteral("NCACN_IP_TCP")), 1);
+    QCOMPARE(settings::protocolIndex(QStringLiteral("ncacn_http")), -1);
+    QCOMPARE(settings::authLevelIndex(QStringLiteral("7")), -1);
+    QCOMPARE(settings::protocolIndex(QStringLiteral("  ")), 0);
+    QCOMPARE(settings::protocolIndex(QStringLiteral("NCACN_IP_TCP")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSettings)

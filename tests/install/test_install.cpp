@@ -62,7 +62,7 @@ QStringList values(const QByteArray& file, const QString& key) {
 
 class TestInstall : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void initTestCase();
     void init() { m_env.emplace(); }
     void cleanup() { m_env.reset(); }

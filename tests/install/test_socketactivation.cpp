@@ -112,7 +112,7 @@ bool connectRaw(QTcpSocket& client, quint16 port) {
 
 class TestSocketActivation : public QObject {
     Q_OBJECT
-private slots:
+private Q_SLOTS:
     void initTestCase() { useShortIdleTime(); }
     void init() { m_env.emplace(); }
     void cleanup() {

@@ -30,11 +30,25 @@ class RecordingComponent final : public registration::RemoteActivationComponent 
 public:
     struct SetCall {
         bool remote = false;
-        std::optional<QString> className;
-        std::optional<QString> classId;
-        std::optional<QString> machine;
-        std::optional<QString> protocol;
-        std::optional<QString> level;
+        std::optional<QString> className{};
+        std::optional<QString> classId{};
+        std::optional<QString> machine{};
+        std::optional<QString> protocol{};
+        std::optional<QString> level{};
+
+        friend bool operator==(const SetCall&, const SetCall&) = default;
+        // How QCOMPARE shows a call that differs.
+        friend char* toString(const SetCall& call) {
+            const auto shown = [](const std::optional<QString>& argument) {
+                return argument ? QLatin1Char('"') + *argument + QLatin1Char('"')
+                                : QStringLiteral("omitted");
+            };
+            return qstrdup(
+                qPrintable(QStringLiteral("(%1, %2, %3, %4, %5, %6)")
+                               .arg(call.remote ? QStringLiteral("true") : QStringLiteral("false"),
+                                    shown(call.className), shown(call.classId), shown(call.machine),
+                                    shown(call.protocol), shown(call.level))));
+        }
     };
     struct GetCall {
         QString className;
@@ -51,8 +65,8 @@ public:
     // without regard to letter case, as the registration store matches them);
     // std::nullopt answers "not registered".
     void setAnswer(const QString& className,
-                   std::optional<registration::ActivationSettings> answer) {
-        m_answers.insert(key(className), std::move(answer));
+                   const std::optional<registration::ActivationSettings>& answer) {
+        m_answers.insert(key(className), answer);
     }
 
     // GetRemoteActivation for a class name answers nothing and lastError()

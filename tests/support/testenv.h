@@ -19,8 +19,9 @@
 // Points XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR at fresh private
 // directories for the lifetime of the object, so that a test never touches the
 // user's files or those of another test. The previous values come back when it
-// goes out of scope, and the processes started under it (servers started for
-// activation) are stopped, so that none is left to the next case.
+// goes out of scope, with those of the variables set through setVariable(),
+// and the processes started under it (servers started for activation) are
+// stopped, so that none is left to the next case.
 class ScopedXdgEnvironment {
 public:
     ScopedXdgEnvironment() {
@@ -33,7 +34,8 @@ public:
     }
     ~ScopedXdgEnvironment() {
         stopProcesses();
-        for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
+        // Backwards: a variable set twice gets its first value back.
+        for (auto it = m_saved.crbegin(); it != m_saved.crend(); ++it) {
             if (it->second)
                 qputenv(it->first.constData(), it->second.value());
             else
@@ -46,6 +48,12 @@ public:
     QString configHome() const { return m_dir.path() + "/config"; }
     QString dataHome() const { return m_dir.path() + "/data"; }
     QString runtimeDir() const { return m_dir.path() + "/runtime"; }
+
+    // Sets another environment variable for the lifetime of the object.
+    void setVariable(const char* name, const QByteArray& value) {
+        save(name);
+        qputenv(name, value);
+    }
 
     // The running processes that were started under this environment, known
     // by the XDG_RUNTIME_DIR they were given; this process is not one of them.
@@ -87,10 +95,13 @@ private:
 
     void set(const char* name, const QString& path) {
         QDir().mkpath(path);
+        setVariable(name, QFile::encodeName(path));
+    }
+
+    void save(const char* name) {
         m_saved.emplace_back(QByteArray(name), qEnvironmentVariableIsSet(name)
                                                    ? std::optional<QByteArray>(qgetenv(name))
                                                    : std::nullopt);
-        qputenv(name, QFile::encodeName(path));
     }
 
     QTemporaryDir m_dir;

@@ -3,7 +3,8 @@
 // Finding, measuring and reading the controls of a window in tests.
 
 #include "app/messages.h"
-#include "ui/common/windows.h"
+#include "modalsteps.h"
+#include "ui/common/messageboxes.h"
 
 #include <QApplication>
 #include <QImage>
@@ -14,7 +15,6 @@
 #include <QRect>
 #include <QTest>
 #include <QTextDocument>
-#include <QTimer>
 #include <QWidget>
 
 #include <cmath>
@@ -39,6 +39,31 @@ inline QRect twips(int left, int top, int width, int height) {
 // Where widget lies in container's coordinates.
 inline QRect rectIn(QWidget* container, QWidget* widget) {
     return QRect(widget->mapTo(container, QPoint(0, 0)), widget->size());
+}
+
+// A control's place in a layout: its rectangle in twips-converted pixels
+// within the named container, the window itself when none is named.
+struct Placement {
+    const char* name;
+    const char* in;
+    QRect rect;
+};
+
+// The controls of window that are not where the layout puts them, one line
+// each: empty when all are.
+inline QStringList misplaced(QWidget* window, const QList<Placement>& layout) {
+    const auto text = [](const QRect& r) {
+        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    QStringList wrong;
+    for (const Placement& placement : layout) {
+        QWidget* container = placement.in ? control(window, placement.in) : window;
+        const QRect at = rectIn(container, control(window, placement.name));
+        if (at != placement.rect)
+            wrong << QStringLiteral("%1 at %2, laid out at %3")
+                         .arg(QLatin1String(placement.name), text(at), text(placement.rect));
+    }
+    return wrong;
 }
 
 // Clicks the entry at row of a list, as the mouse would.
@@ -82,21 +107,14 @@ inline ShownMessageBox messageBoxShownBy(const std::function<void()>& action,
     common::installMessageBoxes();
     ShownMessageBox shown;
     {
-        // Dropped with the action done, so that a box that never opened
-        // leaves nothing behind to click a later one.
-        QObject whileOpen;
-        QTimer::singleShot(0, &whileOpen, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        ModalSteps box("QMessageBox", [&](QWidget* dialog) {
+            auto* message = static_cast<QMessageBox*>(dialog);
+            if (auto* label = message->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
                 shown.text = label->text();
                 shown.literal = drawsLiterally(label);
             }
-            if (QAbstractButton* button = box->button(answer))
+            if (QAbstractButton* button = message->button(answer))
                 button->click();
-            else
-                box->reject();
         });
         action();
     }

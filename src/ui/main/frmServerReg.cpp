@@ -4,9 +4,13 @@
 
 #include "app/messages.h"
 #include "app/version.h"
-#include "registration/component.h"
+#include "registration/remotesettings.h"
 #include "settings/store.h"
-#include "ui/common/windows.h"
+#include "ui/common/contexthelp.h"
+#include "ui/common/fields.h"
+#include "ui/common/framing.h"
+#include "ui/common/messageboxes.h"
+#include "ui/common/placement.h"
 #include "ui/properties/frmServerProps.h"
 #include "ui/test/frmTest.h"
 #include "ui/wizard/frmServerWizard.h"
@@ -16,6 +20,7 @@
 
 frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerReg) {
     ui->setupUi(this);
+    setWindowTitle(app::kAppTitle);
     common::setupLayoutWindow(this, common::kCloseAndHelpButtons, QStringLiteral(":/gears.png"));
     common::setLayoutFont(ui->lblTitle, QStringLiteral("Arial"), 9.75, true);
     common::installContextHelp(this);
@@ -55,17 +60,19 @@ void frmServerReg::Form_Load() {
     ui->lblCopyright->setText(QString::fromUtf8(app::kLegalNotice));
     ui->lblComments->setText(QString::fromUtf8(app::kComments));
     LoadServers();
-    FillMachineList();
+    fillMachineList();
 }
 
 void frmServerReg::LoadServers() {
     ui->cboServers->clear();
-    for (const QString& name : settings::Servers())
+    const app::Result<QStringList> servers = settings::Servers();
+    common::report(servers);
+    for (const QString& name : servers.value())
         ui->cboServers->addItem(name);
 }
 
 // Refilling is not a click: the Remove button keeps its state.
-void frmServerReg::FillMachineList() {
+void frmServerReg::fillMachineList() {
     const QSignalBlocker blocker(ui->lstMachines);
     common::FillMachines(ui->lstMachines);
 }
@@ -88,8 +95,8 @@ void frmServerReg::cboServers_Click(int) {
     ui->cmdRemServer->setEnabled(ui->cboServers->currentIndex() >= 0);
 }
 
-QString frmServerReg::EnteredServer() {
-    const QString name = ui->cboServers->text().trimmed();
+QString frmServerReg::enteredServer() {
+    QString name = ui->cboServers->text().trimmed();
     if (name.isEmpty())
         app::MsgBox(QStringLiteral("Server must be entered"), app::kOkExclamation,
                     app::kShortTitle);
@@ -97,7 +104,7 @@ QString frmServerReg::EnteredServer() {
 }
 
 void frmServerReg::cmdTest_Click() {
-    const QString name = EnteredServer();
+    const QString name = enteredServer();
     if (name.isEmpty())
         return;
     // Returns at once, the test running on. A test window that is open
@@ -110,18 +117,16 @@ void frmServerReg::cmdTest_Click() {
 }
 
 void frmServerReg::cmdProp_Click() {
-    const QString name = EnteredServer();
+    const QString name = enteredServer();
     if (name.isEmpty())
         return;
-    registration::RemoteActivationComponent& component = registration::component();
-    const std::optional<registration::ActivationSettings> current =
-        component.GetRemoteActivation(name);
+    const auto read = registration::readRemoteSettings(name);
+    if (!common::report(read))
+        return;
+    const std::optional<registration::ActivationSettings>& current = read.value();
     if (!current) {
-        // A registration that cannot be read is not the same as none.
-        const QString reason = component.lastError();
-        app::MsgBox(reason.isEmpty() ? QStringLiteral("Server has not been registered")
-                                     : registration::UnreadableRegistrationMessage(reason),
-                    app::kOkExclamation, app::kShortTitle);
+        app::MsgBox(QStringLiteral("Server has not been registered"), app::kOkExclamation,
+                    app::kShortTitle);
         return;
     }
 
@@ -132,12 +137,12 @@ void frmServerReg::cmdProp_Click() {
         dialog->sProtocol = current->protocol;
         dialog->sALevel = current->level;
     }
-    settings::AddServer(name);
+    common::report(settings::AddServer(name));
     dialog->setServer(name);
     dialog->exec();
 
     LoadServers();
-    FillMachineList();
+    fillMachineList();
     ui->cboServers->setText(name);
     ui->cboServers->setFocus();
 }
@@ -157,9 +162,9 @@ void frmServerReg::cmdRemServer_Click() {
     if (app::MsgBox(QStringLiteral("Remove %1?").arg(name), app::kYesNoQuestion,
                     app::kShortTitle) != app::kAnswerYes)
         return;
-    // A store that failed has told the user; the list keeps the entry so that
-    // it does not pretend the server was forgotten.
-    if (!settings::RemoveServer(name))
+    // After a store failure, told to the user, the list keeps the entry so
+    // that it does not pretend the server was forgotten.
+    if (!common::report(settings::removeServer(name)))
         return;
     const int index = ui->cboServers->currentIndex();
     if (index >= 0)
@@ -186,7 +191,7 @@ void frmServerReg::cmdRemMachine_Click() {
     if (app::MsgBox(QStringLiteral("Remove %1?").arg(key.trimmed()), app::kYesNoQuestion,
                     app::kShortTitle) != app::kAnswerYes)
         return;
-    if (!settings::RemoveMachine(key))
+    if (!common::report(settings::removeMachine(key)))
         return;
     delete ui->lstMachines->takeItem(ui->lstMachines->row(item));
     ui->cmdRemMachine->setEnabled(false);

@@ -37,10 +37,10 @@ private Q_SLOTS:
 
 private:
     void Form_Load();
-    void FillMachineList();
+    void fillMachineList();
     // The trimmed class name, or an empty string after telling the user
     // that one must be entered.
-    QString EnteredServer();
+    QString enteredServer();
 
     std::unique_ptr<Ui::frmServerReg> ui;
 };

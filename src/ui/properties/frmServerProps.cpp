@@ -6,7 +6,11 @@
 #include "registration/remotesettings.h"
 #include "settings/options.h"
 #include "settings/store.h"
-#include "ui/common/windows.h"
+#include "ui/common/contexthelp.h"
+#include "ui/common/fields.h"
+#include "ui/common/framing.h"
+#include "ui/common/messageboxes.h"
+#include "ui/common/placement.h"
 
 #include <QFocusEvent>
 #include <QLineEdit>
@@ -47,7 +51,7 @@ void frmServerProps::setServer(const QString& className) {
 }
 
 void frmServerProps::Form_Load() {
-    common::PlaceForm(this);
+    common::PlaceForm(this, parentWidget());
     ui->cboMachine->setEditText(QString());
     common::FillMachines(ui->cboMachine);
     common::FillProtocols(ui->cboProtocol);
@@ -73,9 +77,9 @@ void frmServerProps::SetupProps() {
             ui->cboMachine->setCurrentIndex(i);
     }
     // An unknown code keeps "[None]", which the fill routines selected.
-    if (const int protocol = settings::ProtocolIndex(sProtocol); protocol >= 0)
+    if (const int protocol = settings::protocolIndex(sProtocol); protocol >= 0)
         ui->cboProtocol->setCurrentIndex(protocol);
-    if (const int level = settings::AuthLevelIndex(sALevel); level >= 0)
+    if (const int level = settings::authLevelIndex(sALevel); level >= 0)
         ui->cboALevel->setCurrentIndex(level);
 }
 
@@ -85,7 +89,7 @@ void frmServerProps::chkRemote_Click() {
 
 void frmServerProps::cmdOK_Click() {
     const QString server = ui->lblServer->text();
-    bool saved = false;
+    app::Result<registration::Remembered> saved;
     if (ui->chkRemote->isChecked()) {
         const QString machine = ui->cboMachine->currentText();
         if (machine.trimmed().isEmpty()) {
@@ -96,16 +100,19 @@ void frmServerProps::cmdOK_Click() {
         }
         // Recorded before the update, so the machine is remembered even when
         // the update fails.
-        settings::AddMachine(machine);
+        common::report(settings::AddMachine(machine));
         saved = registration::SaveRemoteSettings(
-            true, server, machine, settings::ProtocolCode(ui->cboProtocol->currentIndex()),
-            settings::AuthLevelCode(ui->cboALevel->currentIndex()));
+            true, server, machine, settings::protocolCode(ui->cboProtocol->currentIndex()),
+            settings::authLevelCode(ui->cboALevel->currentIndex()));
     } else {
         saved = registration::SaveRemoteSettings(false, server);
     }
-    // On failure the user has been told; the entries stay for another try.
-    if (saved)
-        accept();
+    // On failure the entries stay for another try. A class that could not be
+    // remembered is still saved.
+    if (!common::report(saved))
+        return;
+    common::report(saved.value());
+    accept();
 }
 
 void frmServerProps::cmdCancel_Click() {

@@ -2,7 +2,9 @@
 
 #include "ui_frmTest.h"
 
-#include "ui/common/windows.h"
+#include "ui/common/accessibility.h"
+#include "ui/common/framing.h"
+#include "ui/common/placement.h"
 
 #include <QCloseEvent>
 #include <QIcon>

@@ -4,10 +4,12 @@
 
 #include "app/files.h"
 #include "app/messages.h"
-#include "registration/component.h"
 #include "registration/serverstart.h"
+#include "ui/common/fields.h"
 #include "ui/common/filedialog.h"
-#include "ui/common/windows.h"
+#include "ui/common/framing.h"
+#include "ui/common/messageboxes.h"
+#include "ui/common/placement.h"
 
 #include <QKeyEvent>
 
@@ -43,7 +45,7 @@ frmServerWizard::frmServerWizard(QWidget* parent) : QDialog(parent), ui(new Ui::
 frmServerWizard::~frmServerWizard() = default;
 
 void frmServerWizard::Form_Load() {
-    common::PlaceForm(this);
+    common::PlaceForm(this, parentWidget());
     common::FillProtocols(ui->cboProtocol);
     common::FillAuthLevels(ui->cboALevel);
     ShowPage(kServerPage);
@@ -114,7 +116,7 @@ void frmServerWizard::ShowPage(qint16 page) {
     iPage = page;
 }
 
-bool frmServerWizard::Refuse(const QString& text, const QString& title) {
+bool frmServerWizard::refuse(const QString& text, const QString& title) {
     app::MsgBox(text, app::kOkExclamation, title);
     // After "already registered" too: the class box is hidden, the path box
     // is where the user can go on.
@@ -127,7 +129,7 @@ bool frmServerWizard::ValidatePage(qint16& page) {
         return true;
     const QString path = ui->txtServer->text();
     if (path.trimmed().isEmpty())
-        return Refuse(QStringLiteral("Server file must be entered"), app::kShortTitle);
+        return refuse(QStringLiteral("Server file must be entered"), app::kShortTitle);
 
     // The last three characters as typed, in any case; no dot is needed.
     const QString ending = path.right(3).toLower();
@@ -136,38 +138,28 @@ bool frmServerWizard::ValidatePage(qint16& page) {
                 : ending == QLatin1String("vbr") ? 2
                                                  : 99;
     if (iFileType != 0)
-        return Refuse(QStringLiteral("This version only registers .EXE servers"));
+        return refuse(QStringLiteral("This version only registers .EXE servers"));
 
     if (!app::FileExists(path))
-        return Refuse(path.trimmed() + QStringLiteral(" was not found"));
+        return refuse(path.trimmed() + QStringLiteral(" was not found"));
 
     // The executable chosen, not the hidden class box (which always names
     // the same class), decides: a server that no class names is new.
-    QString reason;
-    switch (registration::FindServerRegistration(path, &reason)) {
-        case registration::ServerRegistration::Registered:
-            return Refuse(
-                QStringLiteral("Server is already registered, use properties to change settings"));
-        case registration::ServerRegistration::Unreadable:
-            return Refuse(registration::UnreadableRegistrationMessage(reason));
-        case registration::ServerRegistration::NotRegistered:
-            break;
-    }
+    const app::Result<bool> registered = registration::isServerRegistered(path);
+    if (!registered)
+        return refuse(common::failureText(*registered.failure()));
+    if (registered.value())
+        return refuse(
+            QStringLiteral("Server is already registered, use properties to change settings"));
     return true;
 }
 
 void frmServerWizard::RegisterServer() {
     Q_ASSERT(iFileType == 0);  // only .EXE servers get past the checks
-    const QString path = ui->txtServer->text();
-    QString reason;
-    if (!registration::StartServer(path, &reason)) {
-        // The wizard stays on the summary page, so that the user can go back
-        // and pick another file.
-        app::MsgBox(QStringLiteral("%1 could not be started: %2.").arg(path, reason),
-                    app::kOkExclamation);
-        return;
-    }
-    accept();
+    // On failure the wizard stays on the summary page, so that the user can
+    // go back and pick another file.
+    if (common::report(registration::startServer(ui->txtServer->text())))
+        accept();
 }
 
 void frmServerWizard::cmdNext_Click() {

@@ -33,7 +33,7 @@ private:
     void Form_Load();
     void ShowPage(qint16 page);
     bool ValidatePage(qint16& page);
-    bool Refuse(const QString& text, const QString& title = QString());
+    bool refuse(const QString& text, const QString& title = QString());
     void RegisterServer();
 
     std::unique_ptr<Ui::frmServerWizard> ui;

@@ -8,8 +8,8 @@
 #include "app/messages.h"
 #include "settings/store.h"
 #include "testenv.h"
+#include "ui/common/framing.h"
 #include "ui/common/simplecombo.h"
-#include "ui/common/windows.h"
 #include "ui/main/frmServerReg.h"
 #include "ui/properties/frmServerProps.h"
 #include "ui/test/frmTest.h"
@@ -237,8 +237,9 @@ void TestAccessibility::cleanup() {
 }
 
 QList<QWidget*> TestAccessibility::openWindows() {
-    settings::AddServer(QStringLiteral("Server.Application"));
-    settings::AddMachine(QStringLiteral("far.example"));
+    if (!settings::AddServer(QStringLiteral("Server.Application")) ||
+        !settings::AddMachine(QStringLiteral("far.example")))
+        qFatal("settings store not usable");
     m_main = new frmServerReg;
     m_main->show();
     auto* wizard = new frmServerWizard(m_main);

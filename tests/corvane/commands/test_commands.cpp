@@ -2,6 +2,7 @@
 // as a user would, over the real class registration, Server.exe and
 // automation-host.
 #include "app/messages.h"
+#include "modalsteps.h"
 #include "processes.h"
 #include "registration/component.h"
 #include "settings/store.h"
@@ -33,28 +34,6 @@ const QString kFailed = QStringLiteral("Could not create object, please check pr
 // The longest wait for a window, an outcome or a server on a busy machine:
 // reached only when something is wrong.
 constexpr int kPatienceMs = 60000;
-
-// Runs action on the modal window named name as soon as it is open. Queue it
-// before the click that opens the window; the click returns after the window
-// has closed.
-void whenModal(const char* name, std::function<void(QWidget*)> action) {
-    auto* poll = new QTimer(qApp);
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    QObject::connect(poll, &QTimer::timeout, poll, [=] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal->objectName() == QLatin1String(name)) {
-            poll->deleteLater();
-            action(modal);
-        } else if (started->elapsed() > kPatienceMs) {
-            poll->deleteLater();
-            if (modal)
-                modal->close();
-            qWarning("the window %s did not open", name);
-        }
-    });
-    poll->start(10);
-}
 
 automation::ActivationSettings remoteSettings(const QString& machine, const QString& protocol,
                                               const QString& level) {
@@ -107,8 +86,7 @@ void TestCommands::init() {
 void TestCommands::cleanup() {
     closeTestWindow();
     delete m_window;
-    if (QWidget* modal = QApplication::activeModalWidget())
-        modal->close();
+    rejectModalsLeftOpen();
     m_messages.reset();
     m_env.reset();
 }
@@ -147,7 +125,7 @@ void TestCommands::roadOfATypicalRequest() {
     auto* machines = control<QListWidget>(w, "lstMachines");
 
     // Add: type the path of Server.exe, Next, Finish.
-    whenModal("frmServerWizard", [](QWidget* wizard) {
+    ModalSteps wizard("frmServerWizard", [](QWidget* wizard) {
         auto* path = control<QLineEdit>(wizard, "txtServer");
         path->selectAll();
         QTest::keyClicks(path, QStringLiteral(SERVER_EXE));
@@ -157,18 +135,19 @@ void TestCommands::roadOfATypicalRequest() {
         QTest::mouseClick(finish, Qt::LeftButton);
     });
     QTest::mouseClick(control<QPushButton>(w, "cmdAdd"), Qt::LeftButton);
+    QVERIFY(wizard.ran());
     QCOMPARE(m_messages->count(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(
         registration::component().GetRemoteActivation(QStringLiteral("Server.Application")),
         kPatienceMs);
     QCOMPARE(combo->count(), 0);
     QVERIFY(combo->text().isEmpty());
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Servers().value().isEmpty());
 
     // Properties for the name typed with blanks: tick remote, 127.0.0.1,
     // TCP/IP, Connect, OK.
     typeServer(QStringLiteral("  Server.Application  "));
-    whenModal("frmServerProps", [](QWidget* dialog) {
+    ModalSteps remote("frmServerProps", [](QWidget* dialog) {
         QCOMPARE(control<QLabel>(dialog, "lblServer")->text(),
                  QStringLiteral("Server.Application"));
         auto* remote = control<QCheckBox>(dialog, "chkRemote");
@@ -183,7 +162,8 @@ void TestCommands::roadOfATypicalRequest() {
         QTest::mouseClick(control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     });
     QTest::mouseClick(control<QPushButton>(w, "cmdProp"), Qt::LeftButton);
-    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("Server.Application")});
+    QVERIFY(remote.ran());
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("Server.Application")});
     QCOMPARE(combo->count(), 1);
     QCOMPARE(combo->itemText(0), QStringLiteral("Server.Application"));
     QCOMPARE(combo->text(), QStringLiteral("Server.Application"));
@@ -198,7 +178,7 @@ void TestCommands::roadOfATypicalRequest() {
     // Test through the host.
     HostProcess host;
     QVERIFY(host.start());
-    qputenv("AUTOMATION_HOST_PORT", QByteArray::number(host.port()));
+    m_env->setVariable("AUTOMATION_HOST_PORT", QByteArray::number(host.port()));
     QTest::mouseClick(control<QPushButton>(w, "cmdTest"), Qt::LeftButton);
     QPointer<frmTest> test = frmTest::instance();
     QVERIFY(test);
@@ -209,7 +189,7 @@ void TestCommands::roadOfATypicalRequest() {
     QTRY_VERIFY(test.isNull());
 
     // Back to local activation; the test now succeeds without the host.
-    whenModal("frmServerProps", [](QWidget* dialog) {
+    ModalSteps local("frmServerProps", [](QWidget* dialog) {
         auto* remote = control<QCheckBox>(dialog, "chkRemote");
         QVERIFY(remote->isChecked());
         QCOMPARE(control<QComboBox>(dialog, "cboMachine")->currentText(),
@@ -221,10 +201,11 @@ void TestCommands::roadOfATypicalRequest() {
         QTest::mouseClick(control<QPushButton>(dialog, "cmdOK"), Qt::LeftButton);
     });
     QTest::mouseClick(control<QPushButton>(w, "cmdProp"), Qt::LeftButton);
+    QVERIFY(local.ran());
     QVERIFY(!automation::RemoteActivation()
                  .GetRemoteActivation(QStringLiteral("Server.Application"))
                  ->remote);
-    qputenv("AUTOMATION_HOST_PORT", QByteArray::number(closedPort()));
+    m_env->setVariable("AUTOMATION_HOST_PORT", QByteArray::number(closedPort()));
     QTest::mouseClick(control<QPushButton>(w, "cmdTest"), Qt::LeftButton);
     test = frmTest::instance();
     QVERIFY(test);
@@ -237,7 +218,7 @@ void TestCommands::roadOfATypicalRequest() {
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemServer"), Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove Server.Application?"));
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Servers().value().isEmpty());
     QCOMPARE(combo->count(), 0);
 
     control<QTabWidget>(w, "tabClassReg")->setCurrentIndex(1);
@@ -245,11 +226,10 @@ void TestCommands::roadOfATypicalRequest() {
     m_messages->setNextAnswer(app::kAnswerYes);
     QTest::mouseClick(control<QPushButton>(w, "cmdRemMachine"), Qt::LeftButton);
     QCOMPARE(m_messages->last().text, QStringLiteral("Remove 127.0.0.1?"));
-    QVERIFY(settings::Machines().isEmpty());
+    QVERIFY(settings::Machines().value().isEmpty());
     QCOMPARE(machines->count(), 0);
     // The class stays registered: Remove forgets it in Corvane's list only.
     QVERIFY(registration::component().GetRemoteActivation(QStringLiteral("Server.Application")));
-    unsetenv("AUTOMATION_HOST_PORT");
 }
 
 void TestCommands::blankNameIsRefused() {
@@ -261,25 +241,25 @@ void TestCommands::blankNameIsRefused() {
         control<QPushButton>(w, command)->click();
         QCOMPARE(m_messages->count(), 1);
         QCOMPARE(m_messages->last().text, QStringLiteral("Server must be entered"));
-        QCOMPARE(m_messages->last().flags, 48);
+        QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
         QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
         QVERIFY(edit->hasFocus());
     }
     QVERIFY(!frmTest::instance());
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Servers().value().isEmpty());
 }
 
 void TestCommands::propertiesForUnregisteredName() {
-    settings::AddServer(QStringLiteral("Listed.App"));
+    QVERIFY(settings::AddServer(QStringLiteral("Listed.App")));
     frmServerReg* w = open();
     typeServer(QStringLiteral(" Not.Registered "));
     control<QPushButton>(w, "cmdProp")->click();
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, QStringLiteral("Server has not been registered"));
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
     QVERIFY(!QApplication::activeModalWidget());
-    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("Listed.App")});
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("Listed.App")});
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QCOMPARE(combo->count(), 1);
     QCOMPARE(combo->text(), QStringLiteral(" Not.Registered "));
@@ -294,7 +274,7 @@ void TestCommands::propertiesOfUnlistedClassRecordsItEvenOnCancel() {
     frmServerReg* w = open();
     typeServer(QStringLiteral("Server.Application"));
     QString machineShown;
-    whenModal("frmServerProps", [&machineShown](QWidget* dialog) {
+    ModalSteps props("frmServerProps", [&machineShown](QWidget* dialog) {
         machineShown = control<QComboBox>(dialog, "cboMachine")->currentText();
         QCOMPARE(control<QComboBox>(dialog, "cboProtocol")->currentText(),
                  QStringLiteral("NetBIOS over TCP"));
@@ -303,9 +283,10 @@ void TestCommands::propertiesOfUnlistedClassRecordsItEvenOnCancel() {
         QTest::mouseClick(control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
     });
     control<QPushButton>(w, "cmdProp")->click();
+    QVERIFY(props.ran());
     QCOMPARE(machineShown, QStringLiteral("Far.Host"));
-    QCOMPARE(settings::Servers(), QStringList{QStringLiteral("Server.Application")});
-    QVERIFY(settings::Machines().isEmpty());
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("Server.Application")});
+    QVERIFY(settings::Machines().value().isEmpty());
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QCOMPARE(combo->count(), 1);
     QCOMPARE(combo->text(), QStringLiteral("Server.Application"));
@@ -314,12 +295,12 @@ void TestCommands::propertiesOfUnlistedClassRecordsItEvenOnCancel() {
 
 void TestCommands::doubleClickActsAsProperties() {
     registerSampleServer();
-    settings::AddServer(QStringLiteral("Other.App"));
-    settings::AddServer(QStringLiteral("Server.Application"));
+    QVERIFY(settings::AddServer(QStringLiteral("Other.App")));
+    QVERIFY(settings::AddServer(QStringLiteral("Server.Application")));
     frmServerReg* w = open();
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QString opened;
-    whenModal("frmServerProps", [&opened](QWidget* dialog) {
+    ModalSteps props("frmServerProps", [&opened](QWidget* dialog) {
         opened = control<QLabel>(dialog, "lblServer")->text();
         QTest::keyClick(dialog, Qt::Key_Escape);
     });
@@ -327,6 +308,7 @@ void TestCommands::doubleClickActsAsProperties() {
     const QPoint at = list->visualItemRect(list->item(1)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+    QVERIFY(props.ran());
     QTRY_COMPARE(opened, QStringLiteral("Server.Application"));
     QTRY_COMPARE(combo->text(), QStringLiteral("Server.Application"));
     QCOMPARE(combo->count(), 2);
@@ -337,12 +319,13 @@ void TestCommands::addThenCancelReloadsServersOnly() {
     typeServer(QStringLiteral("typed"));
     // Entries that appear behind the window's back show after Add; machines
     // do not.
-    settings::AddServer(QStringLiteral("Arrived.Meanwhile"));
-    settings::AddMachine(QStringLiteral("host.meanwhile"));
-    whenModal("frmServerWizard", [](QWidget* wizard) {
+    QVERIFY(settings::AddServer(QStringLiteral("Arrived.Meanwhile")));
+    QVERIFY(settings::AddMachine(QStringLiteral("host.meanwhile")));
+    ModalSteps wizard("frmServerWizard", [](QWidget* wizard) {
         QTest::mouseClick(control<QPushButton>(wizard, "cmdCancel"), Qt::LeftButton);
     });
     control<QPushButton>(w, "cmdAdd")->click();
+    QVERIFY(wizard.ran());
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     QCOMPARE(combo->count(), 1);
     QCOMPARE(combo->itemText(0), QStringLiteral("Arrived.Meanwhile"));
@@ -395,7 +378,7 @@ void TestCommands::unreadableRegistrationIsNotCalledUnregistered() {
     QVERIFY(m_messages->last().text.startsWith(
         QStringLiteral("The class registration could not be read")));
     QVERIFY(!QApplication::activeModalWidget());
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Servers().value().isEmpty());
 }
 
 QTEST_MAIN(TestCommands)

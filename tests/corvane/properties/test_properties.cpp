@@ -4,6 +4,7 @@
 // remembers and the update it makes; Cancel, Escape and the close box.
 #include "app/help.h"
 #include "app/messages.h"
+#include "modalsteps.h"
 #include "recordingcomponent.h"
 #include "settings/store.h"
 #include "testenv.h"
@@ -21,7 +22,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QScreen>
 #include <QTabBar>
 #include <QWhatsThis>
@@ -133,9 +133,9 @@ void TestProperties::init() {
     m_env = std::make_unique<ScopedXdgEnvironment>();
     m_messages = std::make_unique<app::MessageRecorder>();
     app::setHelpFile(QStringLiteral(HELP_FILE));
-    // Where the dialog is placed from: a window named as the main window.
+    // Where the dialog is placed from: its parent, standing in for the main
+    // window.
     m_main = std::make_unique<QWidget>();
-    m_main->setObjectName(QStringLiteral("frmServerReg"));
     m_main->resize(361, 378);
     m_main->move(QGuiApplication::primaryScreen()->geometry().topLeft() + QPoint(60, 40));
 }
@@ -155,29 +155,10 @@ void TestProperties::runDialog(const Settings& current, const QString& className
     dlg->sALevel = current.level;
     dlg->setServer(className);
     QPointer<frmServerProps> open(dlg);
-    bool ran = false;
-    QTimer::singleShot(0, dlg, [&] {
-        ran = true;
-        // However the steps end, the dialog must not stay open.
-        const auto guard = qScopeGuard([&] {
-            if (!open || !open->isVisible())
-                return;
-            if (!QTest::currentTestFailed())
-                QTest::qFail("the steps left the dialog open", __FILE__, __LINE__);
-            open->reject();
-        });
-        QVERIFY(QTest::qWaitForWindowActive(open));
-        steps(open);
-    });
-    // A step that waits for ever (a nested event loop) ends here, long after
-    // any step would have ended on the busiest machine.
-    QTimer::singleShot(60000, dlg, [&] {
-        QTest::qFail("the dialog is still open", __FILE__, __LINE__);
-        if (open)
-            open->reject();
-    });
+    ModalSteps modal("frmServerProps",
+                     [&steps](QWidget* shown) { steps(static_cast<frmServerProps*>(shown)); });
     dlg->exec();
-    QVERIFY(ran);
+    QVERIFY(modal.ran());
     // The dialog deletes itself when it closes.
     QVERIFY(open.isNull());
 }
@@ -209,15 +190,12 @@ void TestProperties::layoutMatchesTheDesign() {
         QCOMPARE(w->font().pointSizeF(), 8.25);
 
         auto* tabs = control<common::TabControl>(w, "tabTabs");
-        QCOMPARE(rectIn(w, tabs), twips(75, 75, 4890, 4965));
         QCOMPARE(tabs->count(), 1);
         QCOMPARE(tabs->tabText(0), QStringLiteral("General"));
         QCOMPARE(tabs->tabPosition(), QTabWidget::North);
         QVERIFY(tabs->isVisible());
         auto* ok = control<QPushButton>(w, "cmdOK");
         auto* cancel = control<QPushButton>(w, "cmdCancel");
-        QCOMPARE(rectIn(w, ok), twips(2775, 5175, 1065, 315));
-        QCOMPARE(rectIn(w, cancel), twips(3900, 5175, 1065, 315));
         QCOMPARE(ok->text(), QStringLiteral("OK"));
         QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
         QVERIFY(ok->isDefault());
@@ -225,29 +203,26 @@ void TestProperties::layoutMatchesTheDesign() {
 
         // Page controls from the tab control's corner, tab strip included;
         // the controls in a frame from the frame's corner.
-        const auto onTab = [&](const char* name) {
-            return rectIn(tabs, control<QWidget>(w, name));
+        const QList<Placement> layout = {
+            {"tabTabs", nullptr, twips(75, 75, 4890, 4965)},
+            {"cmdOK", nullptr, twips(2775, 5175, 1065, 315)},
+            {"cmdCancel", nullptr, twips(3900, 5175, 1065, 315)},
+            {"lblServer", "tabTabs", twips(225, 675, 4365, 315)},
+            {"fraRemAct", "tabTabs", twips(225, 1125, 4365, 915)},
+            {"fraRemote", "tabTabs", twips(225, 2250, 4365, 2415)},
+            {"chkRemote", "fraRemAct", twips(300, 375, 2790, 315)},
+            {"lblLabel_2", "fraRemote", twips(300, 300, 1290, 240)},
+            {"cboMachine", "fraRemote", twips(300, 525, 3765, 330)},
+            {"lblLabel_3", "fraRemote", twips(300, 975, 1365, 240)},
+            {"cboProtocol", "fraRemote", twips(300, 1200, 3765, 330)},
+            {"lblLabel_4", "fraRemote", twips(300, 1650, 1140, 240)},
+            {"cboALevel", "fraRemote", twips(300, 1875, 3765, 330)},
         };
-        QCOMPARE(onTab("lblServer"), twips(225, 675, 4365, 315));
-        QCOMPARE(onTab("fraRemAct"), twips(225, 1125, 4365, 915));
-        QCOMPARE(onTab("fraRemote"), twips(225, 2250, 4365, 2415));
+        const QStringList wrong = misplaced(w, layout);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+
         auto* remAct = control<QGroupBox>(w, "fraRemAct");
         auto* remote = control<QGroupBox>(w, "fraRemote");
-        const QList<std::tuple<const char*, QGroupBox*, QRect>> inFrames = {
-            {"chkRemote", remAct, twips(300, 375, 2790, 315)},
-            {"lblLabel_2", remote, twips(300, 300, 1290, 240)},
-            {"cboMachine", remote, twips(300, 525, 3765, 330)},
-            {"lblLabel_3", remote, twips(300, 975, 1365, 240)},
-            {"cboProtocol", remote, twips(300, 1200, 3765, 330)},
-            {"lblLabel_4", remote, twips(300, 1650, 1140, 240)},
-            {"cboALevel", remote, twips(300, 1875, 3765, 330)},
-        };
-        for (const auto& [name, frame, rect] : inFrames) {
-            QWidget* widget = control<QWidget>(w, name);
-            QVERIFY2(widget->parentWidget() == frame, name);
-            QCOMPARE(widget->geometry(), rect);
-        }
-
         QCOMPARE(remAct->title(), QStringLiteral("Local/Remote Server"));
         QCOMPARE(remote->title(), QStringLiteral("Remote details"));
         QCOMPARE(control<QCheckBox>(w, "chkRemote")->text(),
@@ -346,7 +321,7 @@ void TestProperties::contextHelpTopics() {
 void TestProperties::screenshotMatchesTheLayout() {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("needs a window system (runs under Xvfb as test_properties_screenshot)");
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     const Settings current{true, QStringLiteral("hostA"), QStringLiteral("ncacn_ip_tcp"),
                            QStringLiteral("6")};
     runDialog(current, kClass, [](frmServerProps* w) {
@@ -404,8 +379,8 @@ void TestProperties::screenshotMatchesTheLayout() {
 // --- load step --------------------------------------------------------------
 
 void TestProperties::localClassHidesTheRemoteDetails() {
-    settings::AddMachine(QStringLiteral("hostB"));
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostB")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     runDialog({}, kClass, [](frmServerProps* w) {
         auto* check = control<QCheckBox>(w, "chkRemote");
         auto* frame = control<QGroupBox>(w, "fraRemote");
@@ -452,8 +427,8 @@ void TestProperties::classNameShownAsTyped() {
 }
 
 void TestProperties::remoteClassShowsItsSettings() {
-    settings::AddMachine(QStringLiteral("hostA"));
-    settings::AddMachine(QStringLiteral("hostB"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostB")));
     runDialog({true, QStringLiteral("hostB"), QStringLiteral("ncacn_np"), QStringLiteral("5")},
               kClass, [](frmServerProps* w) {
                   QVERIFY(control<QCheckBox>(w, "chkRemote")->isChecked());
@@ -470,7 +445,7 @@ void TestProperties::remoteClassShowsItsSettings() {
 }
 
 void TestProperties::remoteMachineNotRemembered() {
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     runDialog({true, QStringLiteral("10.0.0.7"), QStringLiteral("ncacn_ip_tcp"), QString()}, kClass,
               [](frmServerProps* w) {
                   auto* machine = control<QComboBox>(w, "cboMachine");
@@ -537,7 +512,7 @@ void TestProperties::rememberedMachineMatchesTrimmedAnyCase() {
     QFETCH(QString, machine);
     QFETCH(int, selected);
     for (const QString& name : remembered)
-        settings::AddMachine(name);
+        QVERIFY(settings::AddMachine(name));
     runDialog({true, machine, QString(), QString()}, kClass, [&](frmServerProps* w) {
         auto* combo = control<QComboBox>(w, "cboMachine");
         QCOMPARE(combo->count(), remembered.size());
@@ -549,7 +524,7 @@ void TestProperties::rememberedMachineMatchesTrimmedAnyCase() {
 }
 
 void TestProperties::eachOpeningStartsAfresh() {
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     ScopedRecordingComponent component;
     runDialog({true, QStringLiteral("hostA"), QString(), QString()}, kClass, [](frmServerProps* w) {
         auto* machine = control<QComboBox>(w, "cboMachine");
@@ -572,7 +547,7 @@ void TestProperties::eachOpeningStartsAfresh() {
 }
 
 void TestProperties::machineComboSelectsAllOnFocus() {
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     ScopedRecordingComponent component;
     runDialog({true, QStringLiteral("hostA"), QString(), QString()}, kClass, [](frmServerProps* w) {
         auto* machine = control<QComboBox>(w, "cboMachine");
@@ -615,13 +590,13 @@ void TestProperties::blankMachineIsRefused() {
         QCOMPARE(m_messages->count(), 1);
         QCOMPARE(m_messages->last().text,
                  QStringLiteral("A machine name or IP address must be specified"));
-        QCOMPARE(m_messages->last().flags, 48);
+        QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
         QCOMPARE(m_messages->last().title, QStringLiteral("Corvane"));
         QVERIFY(w->isVisible());
         QVERIFY(machine->hasFocus());
         QCOMPARE(machine->lineEdit()->selectedText(), QStringLiteral("   "));
         QVERIFY(component->setCalls().isEmpty());
-        QVERIFY(settings::Machines().isEmpty());
+        QVERIFY(settings::Machines().value().isEmpty());
 
         // An empty text is refused the same way.
         machine->lineEdit()->clear();
@@ -632,12 +607,12 @@ void TestProperties::blankMachineIsRefused() {
         QVERIFY(component->setCalls().isEmpty());
         w->reject();
     });
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(settings::Servers().value().isEmpty());
 }
 
 void TestProperties::okRemoteWritesTheRegistration() {
     registerForTest(kClass);
-    settings::AddServer(QStringLiteral("Other.Class"));
+    QVERIFY(settings::AddServer(QStringLiteral("Other.Class")));
     // A local class made remote, against the automation layer's component.
     runDialog({}, kClass, [](frmServerProps* w) {
         QTest::mouseClick(control<QCheckBox>(w, "chkRemote"), Qt::LeftButton);
@@ -655,8 +630,8 @@ void TestProperties::okRemoteWritesTheRegistration() {
     QCOMPARE(stored->machine, QStringLiteral("hostC.example.com"));
     QCOMPARE(stored->protocol, QStringLiteral("ncacn_ip_tcp"));
     QCOMPARE(stored->level, QStringLiteral("6"));
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("hostC.example.com")});
-    QCOMPARE(settings::Servers(), (QStringList{QStringLiteral("Other.Class"), kClass}));
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("hostC.example.com")});
+    QCOMPARE(settings::Servers().value(), (QStringList{QStringLiteral("Other.Class"), kClass}));
 }
 
 void TestProperties::okRemoteWithNoneSendsEmptyCodes() {
@@ -674,13 +649,12 @@ void TestProperties::okRemoteWithNoneSendsEmptyCodes() {
                   QTest::mouseClick(control<QPushButton>(w, "cmdOK"), Qt::LeftButton);
               });
     QCOMPARE(component->setCalls().size(), 1);
-    const RecordingComponent::SetCall call = component->setCalls().first();
-    QCOMPARE(call.remote, true);
-    QCOMPARE(call.className, std::optional<QString>(kClass));
-    QCOMPARE(call.classId, std::nullopt);
-    QCOMPARE(call.machine, value("hostA"));
-    QCOMPARE(call.protocol, value(""));
-    QCOMPARE(call.level, value(""));
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = true,
+                                          .className = kClass,
+                                          .machine = QStringLiteral("hostA"),
+                                          .protocol = QString(),
+                                          .level = QString()}));
     const auto stored = storedSettings(kClass);
     QVERIFY(stored);
     QCOMPARE(*stored, (automation::ActivationSettings{true, QStringLiteral("hostA"), {}, {}}));
@@ -705,22 +679,18 @@ void TestProperties::okLocalSendsOnlyFlagAndName() {
               });
     QCOMPARE(m_messages->count(), 0);
     QCOMPARE(component->setCalls().size(), 1);
-    const RecordingComponent::SetCall call = component->setCalls().first();
-    QCOMPARE(call.remote, false);
-    QCOMPARE(call.className, std::optional<QString>(kClass));
-    QCOMPARE(call.classId, std::nullopt);
-    QCOMPARE(call.machine, std::nullopt);
-    QCOMPARE(call.protocol, std::nullopt);
-    QCOMPARE(call.level, std::nullopt);
-    QVERIFY(settings::Machines().isEmpty());
-    QCOMPARE(settings::Servers(), QStringList{kClass});
+    // Only the flag and the class name.
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = false, .className = kClass}));
+    QVERIFY(settings::Machines().value().isEmpty());
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
     const auto stored = storedSettings(kClass);
     QVERIFY(stored);
     QCOMPARE(*stored, automation::ActivationSettings{});
 }
 
 void TestProperties::okSendsTheMachineAsTyped() {
-    settings::AddMachine(QStringLiteral("hostAlpha"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostAlpha")));
     ScopedRecordingComponent component;
     runDialog({}, kClass, [](frmServerProps* w) {
         QTest::mouseClick(control<QCheckBox>(w, "chkRemote"), Qt::LeftButton);
@@ -737,7 +707,7 @@ void TestProperties::okSendsTheMachineAsTyped() {
     QCOMPARE(component->setCalls().first().machine, value("  host  "));
     // Recorded untrimmed, after the machine already known; the list offers
     // nothing new.
-    QCOMPARE(settings::Machines(),
+    QCOMPARE(settings::Machines().value(),
              (QStringList{QStringLiteral("hostAlpha"), QStringLiteral("  host  ")}));
 
     // Another spelling of a remembered machine is sent as typed and not
@@ -750,7 +720,7 @@ void TestProperties::okSendsTheMachineAsTyped() {
                   QTest::mouseClick(control<QPushButton>(w, "cmdOK"), Qt::LeftButton);
               });
     QCOMPARE(component->setCalls().last().machine, value("HOSTALPHA"));
-    QCOMPARE(settings::Machines().size(), 2);
+    QCOMPARE(settings::Machines().value().size(), 2);
 }
 
 void TestProperties::failedUpdateKeepsTheDialogOpen() {
@@ -768,7 +738,7 @@ void TestProperties::failedUpdateKeepsTheDialogOpen() {
         QCOMPARE(m_messages->count(), 1);
         QCOMPARE(m_messages->last().text,
                  QStringLiteral("Unable to update registry, please try again"));
-        QCOMPARE(m_messages->last().flags, 0);
+        QCOMPARE(m_messages->last().flags, int(app::kOkOnly));
         QCOMPARE(m_messages->last().title, QStringLiteral("TALVO - Corvane"));
         QCoreApplication::processEvents();
         QVERIFY(w->isVisible());
@@ -780,8 +750,8 @@ void TestProperties::failedUpdateKeepsTheDialogOpen() {
         QCOMPARE(control<QComboBox>(w, "cboALevel")->currentText(),
                  QStringLiteral("No Authentication"));
         // ... the machine is remembered, the class is not.
-        QCOMPARE(settings::Machines(), QStringList{QStringLiteral("hostD")});
-        QVERIFY(settings::Servers().isEmpty());
+        QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("hostD")});
+        QVERIFY(settings::Servers().value().isEmpty());
 
         // OK again: this time the update is written and the dialog closes.
         QTest::mouseClick(control<QPushButton>(w, "cmdOK"), Qt::LeftButton);
@@ -791,8 +761,8 @@ void TestProperties::failedUpdateKeepsTheDialogOpen() {
     QCOMPARE(component->setCalls().last().protocol, value("ncacn_np"));
     QCOMPARE(component->setCalls().last().level, value("1"));
     QCOMPARE(m_messages->count(), 1);
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("hostD")});
-    QCOMPARE(settings::Servers(), QStringList{kClass});
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("hostD")});
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
 }
 
 void TestProperties::unregisteredClassKeepsTheDialogOpen() {
@@ -805,7 +775,7 @@ void TestProperties::unregisteredClassKeepsTheDialogOpen() {
                  QStringLiteral("Unable to update registry, please try again"));
         QCoreApplication::processEvents();
         QVERIFY(w->isVisible());
-        QVERIFY(settings::Servers().isEmpty());
+        QVERIFY(settings::Servers().value().isEmpty());
         w->reject();
     });
     QVERIFY(!storedSettings(QStringLiteral("Gone.Class")));
@@ -847,7 +817,7 @@ void TestProperties::enterClicksOk() {
     const bool prefix = focus.endsWith(QLatin1String("-prefix"));
     if (prefix) {
         focus.chop(7);
-        settings::AddMachine(QStringLiteral("hostFar"));
+        QVERIFY(settings::AddMachine(QStringLiteral("hostFar")));
     }
     const bool typed = focus == QLatin1String("cboMachine");
     ScopedRecordingComponent component;
@@ -862,7 +832,7 @@ void TestProperties::enterClicksOk() {
               });
     QCOMPARE(component->setCalls().size(), 1);
     QCOMPARE(component->setCalls().first().machine, value(typed ? "hostF" : "hostA"));
-    QCOMPARE(settings::Servers(), QStringList{kClass});
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
 
     // The keypad's Enter too.
     runDialog({true, QStringLiteral("hostA"), QString(), QString()}, kClass,
@@ -888,7 +858,7 @@ void TestProperties::leavingWithoutOkWritesNothing_data() {
 void TestProperties::leavingWithoutOkWritesNothing() {
     QFETCH(QString, how);
     registerForTest(kClass);
-    settings::AddMachine(QStringLiteral("hostA"));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
     const auto before = storedSettings(kClass);
     ScopedRecordingComponent component;
     component->forwardToAutomation(true);
@@ -916,8 +886,8 @@ void TestProperties::leavingWithoutOkWritesNothing() {
     });
     QVERIFY(component->setCalls().isEmpty());
     QCOMPARE(m_messages->count(), 0);
-    QCOMPARE(settings::Machines(), QStringList{QStringLiteral("hostA")});
-    QVERIFY(settings::Servers().isEmpty());
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral("hostA")});
+    QVERIFY(settings::Servers().value().isEmpty());
     QCOMPARE(storedSettings(kClass), before);
 }
 

@@ -1,8 +1,7 @@
 // The remote settings update: what reaches the remote-activation component,
-// the message on failure, and the server entry recorded on success. Forced
+// the failure it returns, and the server entry recorded on success. Forced
 // statuses go through the recording component; the other cases run against
 // the automation layer's component and a class registration store of their own.
-#include "app/messages.h"
 #include "recordingcomponent.h"
 #include "registration/component.h"
 #include "registration/remotesettings.h"
@@ -18,10 +17,15 @@
 namespace {
 
 const QString kClass = QStringLiteral("Server.Application");
-const QString kFailureText = QStringLiteral("Unable to update registry, please try again");
 
-std::optional<QString> value(const char* text) {
-    return QString::fromUtf8(text);
+// The update was written and the class remembered.
+bool savedAndRemembered(const app::Result<registration::Remembered>& saved) {
+    return saved && saved.value();
+}
+
+// The update was refused, as the properties dialog tells the user.
+bool refused(const app::Result<registration::Remembered>& saved) {
+    return !saved && saved.failure()->kind == app::Failure::Kind::RegistrationNotUpdated;
 }
 
 }  // namespace
@@ -50,46 +54,42 @@ private Q_SLOTS:
 
 private:
     std::unique_ptr<ScopedXdgEnvironment> m_env;
-    std::unique_ptr<app::MessageRecorder> m_messages;
 };
 
 void TestRemoteSettings::init() {
     m_env = std::make_unique<ScopedXdgEnvironment>();
-    m_messages = std::make_unique<app::MessageRecorder>();
 }
 
 void TestRemoteSettings::cleanup() {
-    m_messages.reset();
     m_env.reset();
 }
 
 void TestRemoteSettings::remoteOnPassesAllFiveValues() {
     ScopedRecordingComponent component;
-    QVERIFY(registration::SaveRemoteSettings(true, QStringLiteral(" My.Class "),
-                                             QStringLiteral(" hostA "),
-                                             QStringLiteral("ncacn_ip_tcp"), QStringLiteral("6")));
+    QVERIFY(savedAndRemembered(registration::SaveRemoteSettings(
+        true, QStringLiteral(" My.Class "), QStringLiteral(" hostA "),
+        QStringLiteral("ncacn_ip_tcp"), QStringLiteral("6"))));
     QCOMPARE(component->setCalls().size(), 1);
-    const RecordingComponent::SetCall call = component->setCalls().first();
-    QCOMPARE(call.remote, true);
-    QCOMPARE(call.className, value(" My.Class "));
-    QCOMPARE(call.classId, std::nullopt);
-    QCOMPARE(call.machine, value(" hostA "));
-    QCOMPARE(call.protocol, value("ncacn_ip_tcp"));
-    QCOMPARE(call.level, value("6"));
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = true,
+                                          .className = QStringLiteral(" My.Class "),
+                                          .machine = QStringLiteral(" hostA "),
+                                          .protocol = QStringLiteral("ncacn_ip_tcp"),
+                                          .level = QStringLiteral("6")}));
     QVERIFY(component->getCalls().isEmpty());
-    QCOMPARE(m_messages->count(), 0);
 }
 
 void TestRemoteSettings::remoteOnPassesEmptyCodesForNone() {
     ScopedRecordingComponent component;
     QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("hostA"), QString(),
                                              QString()));
-    const RecordingComponent::SetCall call = component->setCalls().first();
     // Empty strings, not omitted values.
-    QVERIFY(call.protocol.has_value());
-    QVERIFY(call.level.has_value());
-    QCOMPARE(*call.protocol, QString());
-    QCOMPARE(*call.level, QString());
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = true,
+                                          .className = kClass,
+                                          .machine = QStringLiteral("hostA"),
+                                          .protocol = QString(),
+                                          .level = QString()}));
 }
 
 void TestRemoteSettings::remoteOffPassesOnlyFlagAndName() {
@@ -97,16 +97,11 @@ void TestRemoteSettings::remoteOffPassesOnlyFlagAndName() {
     QVERIFY(registration::SaveRemoteSettings(false, kClass, QStringLiteral("hostA"),
                                              QStringLiteral("ncacn_np"), QStringLiteral("2")));
     QCOMPARE(component->setCalls().size(), 1);
-    const RecordingComponent::SetCall call = component->setCalls().first();
-    QCOMPARE(call.remote, false);
-    QCOMPARE(call.className, std::optional<QString>(kClass));
-    QCOMPARE(call.classId, std::nullopt);
-    QCOMPARE(call.machine, std::nullopt);
-    QCOMPARE(call.protocol, std::nullopt);
-    QCOMPARE(call.level, std::nullopt);
+    QCOMPARE(component->setCalls().first(),
+             (RecordingComponent::SetCall{.remote = false, .className = kClass}));
     // The machine given is not remembered either.
-    QVERIFY(settings::Machines().isEmpty());
-    QCOMPARE(settings::Servers(), QStringList{kClass});
+    QVERIFY(settings::Machines().value().isEmpty());
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
 }
 
 void TestRemoteSettings::nonZeroStatusTellsAndRecordsNothing_data() {
@@ -123,32 +118,27 @@ void TestRemoteSettings::nonZeroStatusTellsAndRecordsNothing() {
     QFETCH(int, status);
     ScopedRecordingComponent component;
     component->setDefaultStatus(quint16(status));
-    QVERIFY(!registration::SaveRemoteSettings(remote, kClass, QStringLiteral("hostA"), QString(),
-                                              QString()));
+    QVERIFY(refused(registration::SaveRemoteSettings(remote, kClass, QStringLiteral("hostA"),
+                                                     QString(), QString())));
     QCOMPARE(component->setCalls().size(), 1);  // never retried
-    QCOMPARE(m_messages->count(), 1);
-    QCOMPARE(m_messages->last().text, kFailureText);
-    QCOMPARE(m_messages->last().flags, 0);
-    QCOMPARE(m_messages->last().title, QStringLiteral("TALVO - Corvane"));
-    QVERIFY(settings::Servers().isEmpty());
-    QVERIFY(settings::Machines().isEmpty());
+    QVERIFY(settings::Servers().value().isEmpty());
+    QVERIFY(settings::Machines().value().isEmpty());
 }
 
 void TestRemoteSettings::successRecordsANewClass() {
     ScopedRecordingComponent component;
-    settings::AddServer(QStringLiteral("Other.Class"));
-    QVERIFY(registration::SaveRemoteSettings(false, kClass));
-    QCOMPARE(settings::Servers(), (QStringList{QStringLiteral("Other.Class"), kClass}));
+    QVERIFY(settings::AddServer(QStringLiteral("Other.Class")));
+    QVERIFY(savedAndRemembered(registration::SaveRemoteSettings(false, kClass)));
+    QCOMPARE(settings::Servers().value(), (QStringList{QStringLiteral("Other.Class"), kClass}));
     QCOMPARE(
         settings::defaultStore().GetSetting(settings::kApplication, settings::kServers, kClass),
         std::optional<QString>(QStringLiteral("saved")));
-    QCOMPARE(m_messages->count(), 0);
 }
 
 void TestRemoteSettings::successLeavesAListedClassAlone() {
     ScopedRecordingComponent component;
-    settings::AddServer(kClass);
-    settings::AddServer(QStringLiteral("Other.Class"));
+    QVERIFY(settings::AddServer(kClass));
+    QVERIFY(settings::AddServer(QStringLiteral("Other.Class")));
     // The class listed with different letter case is the same entry.
     QVERIFY(registration::SaveRemoteSettings(true, QStringLiteral("server.application"),
                                              QStringLiteral("hostA"), QString(), QString()));
@@ -166,27 +156,29 @@ void TestRemoteSettings::failingSettingsStoreStillReportsTheWrite() {
     QFile blocker(m_env->configHome() + QStringLiteral("/corvane"));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    // The registration was written, so the update counts as done; the store
-    // has told the user why the class is not remembered.
-    QVERIFY(registration::SaveRemoteSettings(false, kClass));
+    // The registration was written, so the update counts as done; why the
+    // class is not remembered comes with it.
+    const app::Result<registration::Remembered> saved =
+        registration::SaveRemoteSettings(false, kClass);
+    QVERIFY(saved);
     QCOMPARE(component->setCalls().size(), 1);
-    QCOMPARE(m_messages->count(), 1);
-    QVERIFY(m_messages->last().text.contains(QStringLiteral("settings file")));
-    QVERIFY(m_messages->last().text != kFailureText);
+    QVERIFY(!saved.value());
+    QCOMPARE(saved.value().failure()->kind, app::Failure::Kind::SettingsUnreadable);
+    QCOMPARE(saved.value().failure()->file, settings::Store::defaultPath());
 }
 
 void TestRemoteSettings::realComponentWritesRemoteSettings() {
     registerForTest(kClass);
-    QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("  hostB  "),
-                                             QStringLiteral("ncacn_np"), QStringLiteral("5")));
-    QCOMPARE(m_messages->count(), 0);
+    QVERIFY(savedAndRemembered(
+        registration::SaveRemoteSettings(true, kClass, QStringLiteral("  hostB  "),
+                                         QStringLiteral("ncacn_np"), QStringLiteral("5"))));
     const auto stored = automation::RemoteActivation().GetRemoteActivation(kClass);
     QVERIFY(stored);
     QCOMPARE(stored->remote, true);
     QCOMPARE(stored->machine, QStringLiteral("  hostB  "));
     QCOMPARE(stored->protocol, QStringLiteral("ncacn_np"));
     QCOMPARE(stored->level, QStringLiteral("5"));
-    QCOMPARE(settings::Servers(), QStringList{kClass});
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
 
     // "[None]" twice: no protocol and no level.
     QVERIFY(registration::SaveRemoteSettings(true, kClass, QStringLiteral("hostB"), QString(),
@@ -195,7 +187,7 @@ void TestRemoteSettings::realComponentWritesRemoteSettings() {
     QVERIFY(none);
     QCOMPARE(none->protocol, QString());
     QCOMPARE(none->level, QString());
-    QCOMPARE(settings::Servers(), QStringList{kClass});
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
 }
 
 void TestRemoteSettings::realComponentWritesLocalActivation() {
@@ -204,14 +196,13 @@ void TestRemoteSettings::realComponentWritesLocalActivation() {
                  true, kClass, std::nullopt, QStringLiteral("hostB"),
                  QStringLiteral("ncacn_ip_tcp"), QStringLiteral("1")),
              quint16(0));
-    QVERIFY(registration::SaveRemoteSettings(false, kClass, QStringLiteral("ignored"),
-                                             QStringLiteral("not-a-protocol"),
-                                             QStringLiteral("not-a-level")));
+    QVERIFY(savedAndRemembered(registration::SaveRemoteSettings(
+        false, kClass, QStringLiteral("ignored"), QStringLiteral("not-a-protocol"),
+        QStringLiteral("not-a-level"))));
     const auto stored = automation::RemoteActivation().GetRemoteActivation(kClass);
     QVERIFY(stored);
     QCOMPARE(*stored, automation::ActivationSettings{});
-    QCOMPARE(settings::Servers(), QStringList{kClass});
-    QCOMPARE(m_messages->count(), 0);
+    QCOMPARE(settings::Servers().value(), QStringList{kClass});
 }
 
 void TestRemoteSettings::realComponentRefusals_data() {
@@ -231,12 +222,9 @@ void TestRemoteSettings::realComponentRefusals() {
     QFETCH(QString, protocol);
     registerForTest(kClass);
     const auto before = automation::RemoteActivation().GetRemoteActivation(kClass);
-    QVERIFY(!registration::SaveRemoteSettings(true, className, machine, protocol, QString()));
-    QCOMPARE(m_messages->count(), 1);
-    QCOMPARE(m_messages->last().text, kFailureText);
-    QCOMPARE(m_messages->last().flags, 0);
-    QCOMPARE(m_messages->last().title, QStringLiteral("TALVO - Corvane"));
-    QVERIFY(settings::Servers().isEmpty());
+    QVERIFY(
+        refused(registration::SaveRemoteSettings(true, className, machine, protocol, QString())));
+    QVERIFY(settings::Servers().value().isEmpty());
     QCOMPARE(automation::RemoteActivation().GetRemoteActivation(kClass), before);
 }
 

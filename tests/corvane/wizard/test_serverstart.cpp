@@ -72,9 +72,7 @@ void TestServerStart::startsThePathAsGiven() {
     writeMarkerProgram(m_dir->filePath(program), marker);
     if (relative)
         QVERIFY(QDir::setCurrent(m_dir->path()));
-    QString reason = QStringLiteral("untouched");
-    QVERIFY(registration::StartServer(relative ? program : m_dir->filePath(program), &reason));
-    QCOMPARE(reason, QStringLiteral("untouched"));
+    QVERIFY(registration::startServer(relative ? program : m_dir->filePath(program)));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
 }
 
@@ -85,7 +83,7 @@ void TestServerStart::relativeNameIsTheFileInTheCurrentDirectory() {
     writeMarkerProgram(m_dir->filePath(QStringLiteral("bin/Server.exe")), onPath);
     qputenv("PATH", QFile::encodeName(m_dir->filePath(QStringLiteral("bin"))) + ':' + m_path);
     QVERIFY(QDir::setCurrent(m_dir->filePath(QStringLiteral("cwd"))));
-    QVERIFY(registration::StartServer(QStringLiteral("Server.exe")));
+    QVERIFY(registration::startServer(QStringLiteral("Server.exe")));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(here), 30000);
     QVERIFY(!QFile::exists(onPath));
 }
@@ -118,9 +116,11 @@ void TestServerStart::failedStartSaysWhy() {
             permissions |= QFile::ExeOwner;
         QVERIFY(file.setPermissions(permissions));
     }
-    QString why;
-    QVERIFY(!registration::StartServer(path, &why));
-    QVERIFY2(why.startsWith(reason), qPrintable(why));
+    const app::Result<> started = registration::startServer(path);
+    QVERIFY(!started);
+    QCOMPARE(started.failure()->kind, app::Failure::Kind::ServerNotStarted);
+    QCOMPARE(started.failure()->file, path);
+    QVERIFY2(started.failure()->reason.startsWith(reason), qPrintable(started.failure()->reason));
 }
 
 QTEST_GUILESS_MAIN(TestServerStart)

@@ -1,6 +1,7 @@
 // The new-server wizard: layout, pages, keys, the checks on Next, the file
 // dialog, and Finish starting the real Server.exe.
 #include "app/messages.h"
+#include "modalsteps.h"
 #include "settings/store.h"
 #include "testenv.h"
 #include "ui/common/filedialog.h"
@@ -63,7 +64,6 @@ QString registeredServer() {
 class TestWizard : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
 
@@ -95,45 +95,18 @@ private:
     std::unique_ptr<app::MessageRecorder> m_messages;
     std::unique_ptr<QTemporaryDir> m_dir;
     QPointer<frmServerWizard> m_window;
-    QTimer m_modalGuard;
-    QPointer<QWidget> m_lastModal;
-    bool m_strayModal = false;
     QString m_cwd;
 };
-
-void TestWizard::initTestCase() {
-    // A check that fails while a modal dialog is open ends the test instead of
-    // leaving the dialog waiting forever; the test then fails in cleanup().
-    // Only a dialog found open at two checks in a row counts as left open.
-    connect(&m_modalGuard, &QTimer::timeout, this, [this] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal != m_lastModal) {
-            m_lastModal = modal;
-            return;
-        }
-        while (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-            m_strayModal = true;
-            dialog->reject();
-        }
-    });
-}
 
 void TestWizard::init() {
     m_env = std::make_unique<ScopedXdgEnvironment>();
     m_messages = std::make_unique<app::MessageRecorder>();
     m_dir = std::make_unique<QTemporaryDir>();
     m_cwd = QDir::currentPath();
-    m_strayModal = false;
-    m_lastModal = nullptr;
-    m_modalGuard.start(10000);
 }
 
 void TestWizard::cleanup() {
-    m_modalGuard.stop();
-    while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
-        m_strayModal = true;
-        modal->reject();
-    }
+    const bool strayModal = rejectModalsLeftOpen() > 0;
     delete m_window;
     for (QWidget* window : QApplication::topLevelWidgets()) {
         if (qobject_cast<frmServerReg*>(window))
@@ -144,7 +117,7 @@ void TestWizard::cleanup() {
     m_dir.reset();
     m_messages.reset();
     m_env.reset();
-    QVERIFY2(!m_strayModal, "a modal dialog was left open");
+    QVERIFY2(!strayModal, "a modal dialog was left open");
 }
 
 frmServerWizard* TestWizard::open() {
@@ -186,31 +159,28 @@ void TestWizard::layoutMatchesTheDesign() {
     QCOMPARE(w->font().pointSizeF(), 8.25);
     QCOMPARE(control(w, "lblFinish")->font(), w->font());
 
-    const QList<std::pair<const char*, QRect>> rects = {
-        {"txtServer", twips(2250, 450, 3990, 315)},
-        {"cboMachine", twips(2250, 825, 2865, 330)},
-        {"chkRemote", twips(2250, 1125, 3690, 315)},
-        {"cboProtocol", twips(2250, 1500, 2865, 330)},
-        {"cboALevel", twips(2250, 2250, 2865, 330)},
-        {"cmdBack", twips(2850, 3975, 1140, 315)},
-        {"cmdNext", twips(3975, 3975, 1140, 315)},
-        {"cmdCancel", twips(5250, 3975, 1140, 315)},
-        {"fraLine", twips(150, 3675, 6240, 90)},
-        {"picWizImage", twips(150, 150, 1890, 3390)},
-        {"lblHeading", twips(2250, 150, 4140, 240)},
-        {"lblMachine", twips(2250, 525, 1215, 240)},
-        {"lblProtocol", twips(2250, 1200, 1215, 315)},
-        {"lblALevel", twips(2250, 1950, 2265, 240)},
-        {"lblServerName", twips(2250, 450, 3990, 315)},
-        {"lblFinish", twips(2250, 1200, 4140, 1215)},
-        {"cmdBrowse", twips(5925, 480, 280, 270)},
-        {"txtClass", twips(2250, 450, 3990, 315)},
+    const QList<Placement> layout = {
+        {"txtServer", nullptr, twips(2250, 450, 3990, 315)},
+        {"cboMachine", nullptr, twips(2250, 825, 2865, 330)},
+        {"chkRemote", nullptr, twips(2250, 1125, 3690, 315)},
+        {"cboProtocol", nullptr, twips(2250, 1500, 2865, 330)},
+        {"cboALevel", nullptr, twips(2250, 2250, 2865, 330)},
+        {"cmdBack", nullptr, twips(2850, 3975, 1140, 315)},
+        {"cmdNext", nullptr, twips(3975, 3975, 1140, 315)},
+        {"cmdCancel", nullptr, twips(5250, 3975, 1140, 315)},
+        {"fraLine", nullptr, twips(150, 3675, 6240, 90)},
+        {"picWizImage", nullptr, twips(150, 150, 1890, 3390)},
+        {"lblHeading", nullptr, twips(2250, 150, 4140, 240)},
+        {"lblMachine", nullptr, twips(2250, 525, 1215, 240)},
+        {"lblProtocol", nullptr, twips(2250, 1200, 1215, 315)},
+        {"lblALevel", nullptr, twips(2250, 1950, 2265, 240)},
+        {"lblServerName", nullptr, twips(2250, 450, 3990, 315)},
+        {"lblFinish", nullptr, twips(2250, 1200, 4140, 1215)},
+        {"cmdBrowse", nullptr, twips(5925, 480, 280, 270)},
+        {"txtClass", nullptr, twips(2250, 450, 3990, 315)},
     };
-    for (const auto& [name, rect] : rects) {
-        QWidget* widget = control(w, name);
-        QCOMPARE(widget->parentWidget(), static_cast<QWidget*>(w));
-        QVERIFY2(widget->geometry() == rect, name);
-    }
+    const QStringList wrong = misplaced(w, layout);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
     QCOMPARE(control(w, "cmdBrowse")->geometry(), QRect(395, 32, 19, 18));
 
     const QList<std::pair<const char*, QString>> texts = {
@@ -283,12 +253,12 @@ void TestWizard::placedFromTheMainWindowAndClosedByEscapeWhenModal() {
     // 400 twips right of and 800 below the main window's corner.
     QCOMPARE(wizard->pos(), QPoint(60 + 27, 90 + 53));
     bool shown = false;
-    QTimer::singleShot(0, this, [&] {
-        shown = QApplication::activeModalWidget() == wizard;
-        QApplication::setActiveWindow(wizard);
+    ModalSteps escape("frmServerWizard", [&](QWidget* dialog) {
+        shown = QApplication::activeModalWidget() == wizard && dialog == wizard;
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     });
     wizard->exec();
+    QVERIFY(escape.ran());
     QVERIFY(shown);
     QTRY_VERIFY(m_window.isNull());
     QCOMPARE(m_messages->count(), 0);
@@ -434,12 +404,15 @@ void TestWizard::enterAndEscape() {
     enter();
     enter();
     QTRY_VERIFY(m_window.isNull());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 30000);
+    // The shell makes the file before it writes the line: wait for the line.
+    const auto startedLines = [&marker] {
+        QFile started(marker);
+        return started.open(QIODevice::ReadOnly) ? started.readAll() : QByteArray();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(startedLines().endsWith('\n'), 30000);
     QCOMPARE(m_messages->count(), 1);
     // Started by Finish alone, the program has run once, not twice.
-    QFile started(marker);
-    QVERIFY(started.open(QIODevice::ReadOnly));
-    QCOMPARE(started.readAll(), QByteArray("started\n"));
+    QCOMPARE(startedLines(), QByteArray("started\n"));
 }
 
 void TestWizard::checksOnNext_data() {
@@ -506,7 +479,7 @@ void TestWizard::checksOnNext() {
     }
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, message);
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QCOMPARE(m_messages->last().title, title);
     QVERIFY(!onSummaryPage());
     auto* path = control<QLineEdit>(w, "txtServer");
@@ -588,7 +561,7 @@ void TestWizard::alreadyRegisteredIsRefused() {
         clickNext();
         QCOMPARE(m_messages->count(), 1);
         QCOMPARE(m_messages->last().text, kRegistered);
-        QCOMPARE(m_messages->last().flags, 48);
+        QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
         QCOMPARE(m_messages->last().title, app::kAppTitle);
         QVERIFY2(!onSummaryPage(), qPrintable(path));
         // The class box stays hidden; the focus is on the path box.
@@ -617,7 +590,7 @@ void TestWizard::unreadableRegistrationIsReported() {
                  QStringLiteral("The class registration could not be read: ")),
              qPrintable(m_messages->last().text));
     QVERIFY(m_messages->last().text.contains(store));
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QVERIFY(!onSummaryPage());
 }
 
@@ -634,10 +607,8 @@ void TestWizard::browse() {
     QString title, suffix;
     QStringList filters;
     bool existingFile = false;
-    QTimer::singleShot(0, this, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
+    ModalSteps cancel("QFileDialog", [&](QWidget* shown) {
+        auto* dialog = static_cast<QFileDialog*>(shown);
         title = dialog->windowTitle();
         filters = dialog->nameFilters();
         suffix = dialog->defaultSuffix();
@@ -646,6 +617,7 @@ void TestWizard::browse() {
         dialog->reject();
     });
     clickBrowse();
+    QVERIFY(cancel.ran());
     QCOMPARE(title, QStringLiteral("Select Server..."));
     QCOMPARE(filters, (QStringList{"Server (*.exe *.dll)", "VB Reg (*.vbr)"}));
     QCOMPARE(suffix, QStringLiteral("exe"));
@@ -654,16 +626,15 @@ void TestWizard::browse() {
 
     // A name typed without its extension gets ".exe"; the full path replaces
     // the whole text.
-    QTimer::singleShot(0, this, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
+    ModalSteps choose("QFileDialog", [&](QWidget* shown) {
+        auto* dialog = static_cast<QFileDialog*>(shown);
         dialog->setDirectory(m_dir->path());
         auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         name->setText(QStringLiteral("Server"));
         QTest::keyClick(name, Qt::Key_Return);
     });
     clickBrowse();
+    QVERIFY(choose.ran());
     QCOMPARE(path->text(), m_dir->filePath(QStringLiteral("Server.exe")));
 
     // The test hook answers without a dialog.
@@ -724,7 +695,7 @@ void TestWizard::failedStartKeepsTheSummary() {
     clickNext();
     QCOMPARE(m_messages->count(), 1);
     QCOMPARE(m_messages->last().text, server + " could not be started: " + reason + ".");
-    QCOMPARE(m_messages->last().flags, 48);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
     QCOMPARE(m_messages->last().title, app::kAppTitle);
     QVERIFY(!m_window.isNull() && w->isVisible());
     QVERIFY(onSummaryPage());

@@ -2,15 +2,15 @@
 
 #include "app/help.h"
 #include "app/installation.h"
-#include "ui/common/windows.h"
+#include "app/version.h"
+#include "ui/common/messageboxes.h"
 #include "ui/main/frmServerReg.h"
 
 #include <QApplication>
+#include <QIcon>
 
-namespace common {
-
-QWidget* StartCorvane() {
-    QApplication::setApplicationName(QStringLiteral("TALVO - Corvane"));
+QWidget* startCorvane() {
+    QApplication::setApplicationName(app::kAppTitle);
     // Once installed, the desktop shows the icon theme's icon and matches the
     // windows to the desktop entry; the built-in icon stands in before that.
     const QIcon icon =
@@ -18,11 +18,9 @@ QWidget* StartCorvane() {
     QApplication::setWindowIcon(icon);
     QGuiApplication::setDesktopFileName(QLatin1String(app::kDesktopFileName));
     app::setHelpFile(app::locateHelpFile(QCoreApplication::applicationDirPath()));
-    installMessageBoxes();
+    common::installMessageBoxes();
     auto* main = new frmServerReg;
     main->setWindowIcon(icon);
     main->show();
     return main;
 }
-
-}  // namespace common

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <Qt>
+
+class QColor;
+class QPalette;
+class QWidget;
+
+// How the windows are framed as their layouts have them: title-bar buttons,
+// fixed size, icon, the layout font and the layout blue.
+namespace common {
+
+// Title-bar buttons of the main window and the properties dialog.
+inline constexpr Qt::WindowFlags kCloseAndHelpButtons =
+    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint;
+
+// Frames a window as the layouts have them: a dialog window of fixed size
+// with only the given title-bar buttons, the icon (none when empty), the
+// layout font Arial 8.25, deleted when it closes. The inner parts of its
+// composite controls get their accessible names (nameInnerParts), and the
+// labels whose "layoutBlue" property is true are drawn in the layout blue,
+// kept so when the application's palette changes.
+void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
+                       const QString& icon = QString());
+
+// Sets a font in the way the layouts give them: a family and a point size
+// such as 8.25.
+void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold = false);
+
+// A dark colour scheme: the window is darker than the text on it.
+bool isDarkScheme(const QPalette& palette);
+
+// The blue of the layouts' highlighted texts on a window of this palette:
+// RGB(0, 0, 255) exactly in a light scheme; in a dark one a light azure, as
+// light as it must be to read as well as ordinary text should.
+QColor layoutBlue(const QPalette& palette);
+
+}  // namespace common
