@@ -19,10 +19,11 @@ PACKAGE_DIR ?= build-deb
 # man and xvfb check what an installation puts in place; Qt's private headers
 # let a test listen to the windows as assistive technology does; libssl-dev
 # brings libcrypto's headers, with which users' TLS identities are made;
+# libsqlite3-dev the headers through which the class store talks to SQLite;
 # clang-format and clang-tidy check the code).
 PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
-            qt6-base-private-dev libgl-dev libssl-dev libsystemd-dev scdoc fonts-liberation \
-            xvfb xauth desktop-file-utils appstream man-db clang-format clang-tidy
+            qt6-base-private-dev libgl-dev libssl-dev libsqlite3-dev libsystemd-dev scdoc \
+            fonts-liberation xvfb xauth desktop-file-utils appstream man-db clang-format clang-tidy
 # And what building the Debian package needs besides.
 PACKAGE_TOOLS := dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -15,9 +15,12 @@
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
 
 #include <optional>
@@ -37,6 +40,17 @@ QString socketOf(const QString& executable) {
     QString path;
     const Status s = serverSocketPath(executable, &path);
     return s.ok() ? path : QString();
+}
+
+// The pipes a process holds open, as the kernel names them ("pipe:[N]").
+QSet<QString> pipesOf(const QString& proc) {
+    QSet<QString> pipes;
+    for (const QFileInfo& fd : QDir(proc + "/fd").entryInfoList(QDir::System)) {
+        const QString target = fd.symLinkTarget().section('/', -1);
+        if (target.startsWith("pipe:"))
+            pipes.insert(target);
+    }
+    return pipes;
 }
 
 // A copy of program at path, executable by its owner only.
@@ -140,6 +154,24 @@ private slots:
         QCOMPARE(created, 1);
     }
 
+    // Clients that find no server at the same moment each start one; one
+    // instance serves them all, and the others leave without failing anyone.
+    void simultaneousColdCreationsShareOneServer() {
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        ObjectFactory factory;
+        QSignalSpy spy(&factory, &ObjectFactory::finished);
+        for (int i = 0; i < 3; ++i)
+            factory.create(App);
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 3, 20000);
+        QSet<qint64> servers;
+        for (const auto& args : spy) {
+            const auto r = args.at(0).value<CreateResult>();
+            QVERIFY2(r.ok(), qPrintable(r.reason));
+            servers.insert(pidOf(r.object->description()));
+        }
+        QCOMPARE(servers.size(), 1);
+    }
+
     // Cancelled while the server makes the object: no result, and the object
     // that arrives later is released, so the server can leave.
     void cancelReleasesWhatArrivesLater() {
@@ -161,6 +193,94 @@ private slots:
         // Nothing holds the object the server then makes: it leaves.
         QTRY_VERIFY_WITH_TIMEOUT(!processAlive(pid), TestIdleMs + 5000);
         QCOMPARE(spy.count(), 0);
+    }
+
+    // Started for activation, a server closes the descriptor it was handed
+    // once it accepts connections, so that its client connects at once; it
+    // leaves alone anything at that number that is not a pipe.
+    void serverSaysWhenItListens_data() {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("a pipe") << true;
+        QTest::newRow("a file") << false;
+    }
+    void serverSaysWhenItListens() {
+        QFETCH(bool, pipe);
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        int ends[2] = {-1, -1};
+        if (pipe) {
+            QVERIFY(::pipe2(ends, O_CLOEXEC) == 0);
+        } else {
+            ends[1] = ::open(QFile::encodeName(m_env->root() + "/file").constData(),
+                             O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+            QVERIFY(ends[1] >= 0);
+        }
+        const auto closeEnds = qScopeGuard([&] {
+            for (int end : ends)
+                if (end >= 0)
+                    ::close(end);
+        });
+        QProcess server;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("AUTOMATION_READY_FD", "3");
+        server.setProcessEnvironment(env);
+        server.setChildProcessModifier([given = ends[1]] { ::dup2(given, 3); });
+        server.start(SERVER_EXE, {"-Embedding"});
+        QVERIFY(server.waitForStarted());
+        const QString fd3 = QStringLiteral("/proc/%1/fd/3").arg(server.processId());
+        const QString socket = socketOf(SERVER_EXE);
+        if (pipe) {
+            ::close(std::exchange(ends[1], -1));
+            QSocketNotifier notifier(ends[0], QSocketNotifier::Read);
+            QSignalSpy closed(&notifier, &QSocketNotifier::activated);
+            QVERIFY(closed.wait(10000));
+            char byte = 0;
+            QCOMPARE(::read(ends[0], &byte, 1), ssize_t(0));  // closed, nothing written
+            QLocalSocket client;
+            client.connectToServer(socket);
+            QCOMPARE(client.state(), QLocalSocket::ConnectedState);  // listening already
+            const QString ours =
+                QFile::symLinkTarget(QStringLiteral("/proc/self/fd/%1").arg(ends[0]))
+                    .section('/', -1);
+            QVERIFY2(ours.startsWith("pipe:"), qPrintable(ours));
+            QVERIFY(!pipesOf(QStringLiteral("/proc/%1").arg(server.processId())).contains(ours));
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 10000);
+            QCOMPARE(QFile::symLinkTarget(fd3), m_env->root() + "/file");
+        }
+        server.kill();
+        server.waitForFinished();
+    }
+
+    // A server started for activation outlives its client: a process group
+    // of its own (the terminal's signals go to the client's), signals at
+    // their defaults even where the client ignores them, no input or output
+    // of the client's, its own folder; and once it leaves it is reaped, not
+    // left a zombie.
+    void startedServerStandsOnItsOwn() {
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        const auto hangUp = std::signal(SIGHUP, SIG_IGN);  // as under nohup
+        const auto restore = qScopeGuard([&] { std::signal(SIGHUP, hangUp); });
+        const CreateResult r = createObject(App);
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+        const qint64 pid = pidOf(r.object->description());
+        const QString proc = QStringLiteral("/proc/%1").arg(pid);
+        QCOMPARE(::getpgid(pid_t(pid)), pid_t(pid));
+        QFile status(proc + "/status");
+        QVERIFY(status.open(QIODevice::ReadOnly));
+        QByteArray ignored;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("SigIgn:"))
+                ignored = line.mid(7).trimmed();
+        QVERIFY(!ignored.isEmpty());
+        QVERIFY2((ignored.toULongLong(nullptr, 16) & (1ULL << (SIGHUP - 1))) == 0,
+                 ignored.constData());
+        for (const char* fd : {"/fd/0", "/fd/1", "/fd/2"})
+            QCOMPARE(QFile::symLinkTarget(proc + fd), QStringLiteral("/dev/null"));
+        // Of pipes it holds only those handed down to all our children.
+        QVERIFY(pipesOf("/proc/self").contains(pipesOf(proc)));
+        QCOMPARE(QFile::symLinkTarget(proc + "/cwd"), QFileInfo(SERVER_EXE).absolutePath());
+        r.object->release();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(proc), TestIdleMs + 5000);
     }
 
     void unregisteredClass() {

@@ -165,6 +165,72 @@ private slots:
                 QVERIFY(names.contains(QStringLiteral("Writer%1.%2").arg(i).arg(j)));
     }
 
+    // Lookups keep their connection between calls; each still reads the
+    // file now at the path, whoever changed it and however.
+    void lookupsFollowTheFile_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("server");  // of A.0 afterwards, or the failure's reason
+        QTest::newRow("registered anew by another process") << "process"
+                                                            << "/second";
+        QTest::newRow("removed, then made anew by another process") << "removed"
+                                                                    << "/second";
+        QTest::newRow("replaced by another store") << "renamed"
+                                                   << "/second";
+        QTest::newRow("overwritten in place") << "overwritten"
+                                              << "not a database";
+        QTest::newRow("replaced by a link") << "link"
+                                            << "symbolic link";
+    }
+    void lookupsFollowTheFile() {
+        QFETCH(QString, change);
+        QFETCH(QString, server);
+        const QString path = ClassStore::defaultPath();
+        ClassStore store;
+        QVERIFY(store.registerClass("Old.Class", "", "/old").ok());
+        QVERIFY(store.registerClass("A.0", "{1}", "/first").ok());
+        ClassRecord r;
+        QVERIFY(store.find("A.0", &r).ok());
+        QCOMPARE(r.server, QString("/first"));
+        QVERIFY(store.findByClassId("{1}", &r).ok());
+
+        const auto writeFrom = [](const QString& server) {
+            QCOMPARE(QProcess::execute(STORE_WRITER, {"A", "1", server}), 0);
+        };
+        if (change == "process") {
+            writeFrom("/second");
+        } else if (change == "removed") {
+            QVERIFY(QFile::remove(path));  // its side files stay, as after rm
+            writeFrom("/second");
+        } else if (change == "renamed") {
+            const QString other = m_env->root() + "/other.db";
+            QVERIFY(ClassStore(other).registerClass("A.0", "", "/second").ok());
+            QVERIFY(::rename(QFile::encodeName(other).constData(),
+                             QFile::encodeName(path).constData()) == 0);
+        } else if (change == "overwritten") {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(8192, 'z'));
+        } else {
+            const QString elsewhere = m_env->root() + "/elsewhere.db";
+            QVERIFY(ClassStore(elsewhere).registerClass("A.0", "", "/second").ok());
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QFile::link(elsewhere, path));
+        }
+
+        const Status found = store.find("a.0", &r);
+        if (!server.startsWith('/')) {
+            QCOMPARE(found.error, Error::StoreFailure);
+            QVERIFY2(found.reason.contains(server), qPrintable(found.reason));
+            return;
+        }
+        QVERIFY2(found.ok(), qPrintable(found.reason));
+        QCOMPARE(r.server, server);
+        // A.0 has no class identifier now; Old.Class went with the old file.
+        QCOMPARE(store.findByClassId("{1}", &r).error, Error::NotRegistered);
+        QCOMPARE(store.find("Old.Class", &r).error,
+                 change == "process" ? Error::None : Error::NotRegistered);
+    }
+
     void corruptFileIsReportedAndKept() {
         const QString path = ClassStore::defaultPath();
         QVERIFY(QDir().mkpath(QFileInfo(path).path()));

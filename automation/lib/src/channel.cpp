@@ -25,6 +25,7 @@ FrameChannel::FrameChannel(QIODevice* device, int requestMs, QObject* parent)
 
 void FrameChannel::send(const wire::Message& message) {
     m_device->write(wire::encode(message));
+    sendNow(m_device);
 }
 
 void FrameChannel::readAvailable() {
@@ -69,6 +70,7 @@ void sendFailure(QIODevice* socket, Error error, const QString& reason) {
     m.code = quint8(error);
     m.text = reason;
     socket->write(wire::encode(m));
+    sendNow(socket);
 }
 
 void refuseAndClose(QIODevice* socket, Error error, const QString& reason) {
@@ -82,6 +84,14 @@ void refuseAndClose(QIODevice* socket, Error error, const QString& reason) {
         closeGracefully(socket);
         socket->deleteLater();
     });
+}
+
+void sendNow(QIODevice* socket) {
+    // A TLS socket's flush() encrypts first.
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        local->flush();
+    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        tcp->flush();
 }
 
 void closeGracefully(QIODevice* socket) {

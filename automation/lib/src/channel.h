@@ -45,6 +45,11 @@ void whenDisconnected(QIODevice* socket, QObject* receiver, std::function<void()
 // Closes after what was written has gone out.
 void closeGracefully(QIODevice* socket);
 
+// Hands what was written to the kernel now rather than on the next turn of
+// the event loop: a frame goes out without waiting for the socket to be
+// polled for writing.
+void sendNow(QIODevice* socket);
+
 // Sends a Failed frame.
 void sendFailure(QIODevice* socket, Error error, const QString& reason);
 

@@ -4,17 +4,15 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QThread>
-#include <QVariant>
 
 #include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 namespace automation {
 
@@ -41,60 +39,147 @@ const char* const Schema =
 
 const char* const Columns = "name, class_id, server, remote, machine, protocol, level";
 
-QString sqlReason(const QSqlError& error) {
-    const QString text = error.databaseText().isEmpty() ? error.text() : error.databaseText();
-    return text.trimmed();
+// Thrown when SQLite refuses; carries its result code and message.
+struct SqlFailure {
+    int code;
+    QString message;
+};
+
+bool isLocked(const SqlFailure& failure) {
+    const int primary = failure.code & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
 }
 
-bool isLocked(const QSqlError& error) {
-    // SQLITE_BUSY and SQLITE_LOCKED.
-    return error.nativeErrorCode() == QLatin1String("5") ||
-           error.nativeErrorCode() == QLatin1String("6");
+SqlFailure failureOf(sqlite3* db, int rc) {
+    return {rc, QString::fromUtf8(sqlite3_errmsg(db)).trimmed()};
 }
 
-// Text for a NOT NULL column: a null QString would bind as NULL.
-QString text(const QString& value) {
-    return value.isNull() ? QStringLiteral("") : value;
-}
+}  // namespace
 
-ClassRecord readRecord(const QSqlQuery& q) {
+// One connection to the store, through SQLite's own interface: the store is
+// never opened through another copy of SQLite in the same process (as Qt's
+// driver may bring), whose locks would not know of ours.
+class ClassStore::Database {
+public:
+    Database(const QString& path, bool readOnly) {
+        const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                          SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
+        const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr);
+        if (rc != SQLITE_OK) {
+            const SqlFailure failed =
+                m_db ? failureOf(m_db, rc) : SqlFailure{rc, QString::fromUtf8(sqlite3_errstr(rc))};
+            sqlite3_close(m_db);
+            throw failed;
+        }
+        sqlite3_busy_timeout(m_db, BusyTimeoutMs);
+    }
+    ~Database() { sqlite3_close_v2(m_db); }
+    Q_DISABLE_COPY_MOVE(Database)
+
+    void exec(const char* sql) {
+        if (const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr); rc != SQLITE_OK)
+            throw failureOf(m_db, rc);
+    }
+    // Undoes an open transaction, whatever went wrong in it.
+    void rollBack() { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
+    int changes() const { return sqlite3_changes(m_db); }
+    sqlite3* handle() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+namespace {
+
+// A prepared statement: bind() the parameters in order, step() through the
+// rows, reset() to run it again.
+class Statement {
+public:
+    Statement(sqlite3* db, const QString& sql) : m_db(db) {
+        const QByteArray utf8 = sql.toUtf8();
+        if (const int rc = sqlite3_prepare_v3(db, utf8.constData(), int(utf8.size()),
+                                              SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr);
+            rc != SQLITE_OK)
+            throw failureOf(db, rc);
+    }
+    ~Statement() { sqlite3_finalize(m_statement); }
+    Q_DISABLE_COPY_MOVE(Statement)
+
+    // Text, never NULL (the columns are NOT NULL), even for a null QString.
+    Statement& bind(const QString& text) {
+        const QByteArray utf8 = text.toUtf8();
+        check(sqlite3_bind_text(m_statement, ++m_bound, utf8.constData(), int(utf8.size()),
+                                SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement& bind(int value) {
+        check(sqlite3_bind_int(m_statement, ++m_bound, value));
+        return *this;
+    }
+    // True while there is a row to read.
+    bool step() {
+        const int rc = sqlite3_step(m_statement);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        throw failureOf(m_db, rc);
+    }
+    // Ends the statement's read (its transaction, outside an explicit one)
+    // and forgets the parameters.
+    void reset() {
+        sqlite3_reset(m_statement);
+        sqlite3_clear_bindings(m_statement);
+        m_bound = 0;
+    }
+    QString text(int column) const {
+        const auto* data = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+        return QString::fromUtf8(data, sqlite3_column_bytes(m_statement, column));
+    }
+    int integer(int column) const { return sqlite3_column_int(m_statement, column); }
+
+private:
+    void check(int rc) const {
+        if (rc != SQLITE_OK)
+            throw failureOf(m_db, rc);
+    }
+
+    sqlite3* m_db;
+    sqlite3_stmt* m_statement = nullptr;
+    int m_bound = 0;
+};
+
+ClassRecord readRecord(const Statement& q) {
     ClassRecord r;
-    r.name = q.value(0).toString();
-    r.classId = q.value(1).toString();
-    r.server = q.value(2).toString();
-    r.activation.remote = q.value(3).toInt() != 0;
-    r.activation.machine = q.value(4).toString();
-    r.activation.protocol = q.value(5).toString();
-    r.activation.level = q.value(6).toString();
+    r.name = q.text(0);
+    r.classId = q.text(1);
+    r.server = q.text(2);
+    r.activation.remote = q.integer(3) != 0;
+    r.activation.machine = q.text(4);
+    r.activation.protocol = q.text(5);
+    r.activation.level = q.text(6);
     return r;
 }
 
-// Thrown inside run() when a statement fails; carries the SQLite error.
-struct SqlFailure {
-    QSqlError error;
-};
-
-void exec(QSqlQuery& q) {
-    if (!q.exec())
-        throw SqlFailure{q.lastError()};
+// The first class (in registration order) whose column holds the key.
+QString selectOneSql(const char* column) {
+    return QStringLiteral("SELECT %1 FROM classes WHERE %2 = ? ORDER BY rowid LIMIT 1")
+        .arg(QLatin1String(Columns), QLatin1String(column));
 }
 
-void exec(QSqlQuery& q, const QString& sql) {
-    if (!q.exec(sql))
-        throw SqlFailure{q.lastError()};
-}
-
-// The first class (in registration order) whose column holds key.
-bool selectOne(QSqlQuery& q, const char* column, const QString& key, ClassRecord* record) {
-    q.prepare(QStringLiteral("SELECT %1 FROM classes WHERE %2 = ? ORDER BY rowid LIMIT 1")
-                  .arg(QLatin1String(Columns), QLatin1String(column)));
-    q.addBindValue(text(key));
-    exec(q);
-    const bool found = q.next();
+// Runs a statement prepared from selectOneSql().
+bool readOne(Statement& q, const QString& key, ClassRecord* record) {
+    q.bind(key);
+    const bool found = q.step();
     if (found)
         *record = readRecord(q);
-    q.finish();
+    q.reset();
     return found;
+}
+
+bool selectOne(sqlite3* db, const char* column, const QString& key, ClassRecord* record) {
+    Statement q(db, selectOneSql(column));
+    return readOne(q, key, record);
 }
 
 Status notRegistered(const QString& name) {
@@ -102,30 +187,59 @@ Status notRegistered(const QString& name) {
                            QStringLiteral("class %1 is not registered").arg(name.trimmed()));
 }
 
+Status noneYet() {
+    return Status::failure(Error::NotRegistered, QStringLiteral("no class is registered yet"));
+}
+
 }  // namespace
 
-// One connection to the store for one operation.
-class ClassStore::Session {
+// A read-only connection kept open for lookups, one per thread: opening the
+// store, reading its schema and preparing the query cost thirty times what
+// the query itself does. Every query is a read transaction of its own, so it
+// sees what any process committed last. A store changed behind SQLite's back
+// (removed and made anew, renamed over, overwritten) is told by its inode,
+// size and modification time, and opened afresh.
+class ClassStore::Lookup {
 public:
-    explicit Session(const QString& path) {
-        static std::atomic<quint64> counter{0};
-        m_name = QStringLiteral("automation-store-%1").arg(counter.fetch_add(1));
-        m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        m_db.setDatabaseName(path);
-        m_db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
-    }
-    ~Session() {
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    Q_DISABLE_COPY_MOVE(Session)
+    Lookup() = default;
+    ~Lookup() { close(); }
+    Q_DISABLE_COPY_MOVE(Lookup)
 
-    QSqlDatabase& db() { return m_db; }
+    // The query by name or by class identifier of the store at path, which
+    // lstat() has just described as file.
+    Statement& query(const QString& path, const struct stat& file, bool byId) {
+        if (!m_db || path != m_path || !sameFile(file)) {
+            close();
+            m_db = std::make_unique<Database>(path, true);
+            m_path = path;
+            m_file = file;
+        }
+        std::unique_ptr<Statement>& q = byId ? m_byId : m_byName;
+        if (!q)
+            q = std::make_unique<Statement>(m_db->handle(),
+                                            selectOneSql(byId ? "id_key" : "name_key"));
+        return *q;
+    }
+
+    // After a failure nothing is kept: the next lookup starts afresh.
+    void close() {
+        m_byName.reset();
+        m_byId.reset();
+        m_db.reset();
+    }
 
 private:
-    QString m_name;
-    QSqlDatabase m_db;
+    bool sameFile(const struct stat& file) const {
+        return file.st_dev == m_file.st_dev && file.st_ino == m_file.st_ino &&
+               file.st_size == m_file.st_size && file.st_mtim.tv_sec == m_file.st_mtim.tv_sec &&
+               file.st_mtim.tv_nsec == m_file.st_mtim.tv_nsec;
+    }
+
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<Statement> m_byName;
+    std::unique_ptr<Statement> m_byId;
+    QString m_path;
+    struct stat m_file {};
 };
 
 ClassStore::ClassStore(const QString& path) : m_path(path.isEmpty() ? defaultPath() : path) {}
@@ -143,19 +257,21 @@ Status ClassStore::failure(const QString& reason) const {
                            QStringLiteral("class registration store %1: %2").arg(m_path, reason));
 }
 
-Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body) {
+Status ClassStore::checkFiles(bool write, struct stat* st) const {
     // SQLite opens its side files by name too: a link at any of them would
     // have it write where the link points.
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    for (const char* suffix : {"-wal", "-shm", "-journal"}) {
         if (const Status s = refuseSymlink(m_path + QLatin1String(suffix)); !s.ok())
             return failure(s.reason);
     }
-    const QFileInfo info(m_path);
-    if (!info.exists() && !write)
-        return Status::failure(
-            Error::NotRegistered,
-            QStringLiteral("no class is registered yet"));  // never created by reading
-    if (!info.exists()) {
+    const QByteArray native = QFile::encodeName(m_path);
+    const bool exists = ::lstat(native.constData(), st) == 0;
+    if (exists && S_ISLNK(st->st_mode))
+        return failure(QStringLiteral("%1 is a symbolic link; it is not followed").arg(m_path));
+    if (!exists && !write)
+        return noneYet();  // never created by reading
+    if (!exists) {
+        const QFileInfo info(m_path);
         if (const Status s = makeOwnDirectory(info.absolutePath(), Privacy::Owned); !s.ok())
             return failure(s.reason);
         // Created here with its final mode, before SQLite opens it; a link
@@ -169,54 +285,54 @@ Status ClassStore::run(bool write, const std::function<Status(QSqlQuery&)>& body
                                .arg(QString::fromLocal8Bit(std::strerror(errno))));
         if (const Status s = refuseSymlink(m_path); !s.ok())
             return failure(s.reason);
-    } else if (!info.isFile()) {
+    } else if (!S_ISREG(st->st_mode)) {
         return failure(QStringLiteral("not a regular file"));
     }
+    return {};
+}
 
+Status ClassStore::run(bool write, const std::function<Status(Database&)>& body) {
+    struct stat st {};
+    if (const Status s = checkFiles(write, &st); !s.ok())
+        return s;
     const QDeadlineTimer deadline(LockedRetryMs);
     for (;;) {
-        Session session(m_path);
-        if (!session.db().open())
-            return failure(sqlReason(session.db().lastError()));
-        QSqlQuery q(session.db());
+        std::unique_ptr<Database> db;
         bool inTransaction = false;
         try {
+            db = std::make_unique<Database>(m_path, false);
             // Switching an existing WAL store to WAL again costs a millisecond.
-            exec(q, QStringLiteral("PRAGMA journal_mode"));
-            const bool wal = q.next() && q.value(0).toString() == QLatin1String("wal");
-            q.finish();
-            if (!wal) {
-                exec(q, QStringLiteral("PRAGMA journal_mode=WAL"));
-                q.finish();
-            }
-            exec(q, write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN"));
+            Statement mode(db->handle(), QStringLiteral("PRAGMA journal_mode"));
+            const bool wal = mode.step() && mode.text(0) == QLatin1String("wal");
+            mode.reset();
+            if (!wal)
+                db->exec("PRAGMA journal_mode=WAL");
+            db->exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
             inTransaction = true;
-            exec(q,
-                 QStringLiteral(
-                     "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='classes'"));
-            const bool haveTable = q.next() && q.value(0).toInt() > 0;
-            q.finish();
+            Statement table(db->handle(), QStringLiteral("SELECT count(*) FROM sqlite_master"
+                                                         " WHERE type='table' AND name='classes'"));
+            const bool haveTable = table.step() && table.integer(0) > 0;
+            table.reset();
             if (!haveTable) {
                 if (!write) {
                     // A store without classes: nothing is registered yet.
-                    exec(q, QStringLiteral("ROLLBACK"));
-                    return Status::failure(Error::NotRegistered,
-                                           QStringLiteral("no class is registered yet"));
+                    db->exec("ROLLBACK");
+                    return noneYet();
                 }
-                exec(q, QString::fromLatin1(Schema));
+                db->exec(Schema);
             }
-            const Status result = body(q);
-            q.finish();
-            exec(q, QStringLiteral("COMMIT"));
+            const Status result = body(*db);
+            db->exec("COMMIT");
             return result;
         } catch (const SqlFailure& sqlFailure) {
             if (inTransaction)
-                q.exec(QStringLiteral("ROLLBACK"));
-            if (isLocked(sqlFailure.error) && !deadline.hasExpired()) {
+                db->rollBack();
+            db.reset();
+            if (isLocked(sqlFailure) && !deadline.hasExpired()) {
                 QThread::msleep(20);
                 continue;
             }
-            return failure(sqlReason(sqlFailure.error));
+            return failure(sqlFailure.message);
         }
     }
 }
@@ -239,36 +355,57 @@ Status ClassStore::registerClass(const QString& name, const QString& classId,
     if (!QDir::isAbsolutePath(server))
         return invalid(QStringLiteral("the server path %1 is not absolute").arg(server));
 
-    return run(true, [&](QSqlQuery& q) {
-        q.prepare(
-            QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
-                           " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
-                           " class_id = excluded.class_id, id_key = excluded.id_key,"
-                           " server = excluded.server"));
-        q.addBindValue(text(nameKey(trimmed)));
-        q.addBindValue(text(trimmed));
-        q.addBindValue(text(classId.trimmed()));
-        q.addBindValue(text(nameKey(classId)));
-        q.addBindValue(text(server));
-        exec(q);
+    return run(true, [&](Database& db) {
+        Statement(db.handle(),
+                  QStringLiteral("INSERT INTO classes (name_key, name, class_id, id_key, server)"
+                                 " VALUES (?, ?, ?, ?, ?) ON CONFLICT(name_key) DO UPDATE SET"
+                                 " class_id = excluded.class_id, id_key = excluded.id_key,"
+                                 " server = excluded.server"))
+            .bind(nameKey(trimmed))
+            .bind(trimmed)
+            .bind(classId.trimmed())
+            .bind(nameKey(classId))
+            .bind(server)
+            .step();
         return Status();
     });
 }
 
 Status ClassStore::unregisterClass(const QString& name) {
-    const Status s = run(true, [&](QSqlQuery& q) {
-        q.prepare(QStringLiteral("DELETE FROM classes WHERE name_key = ?"));
-        q.addBindValue(text(nameKey(name)));
-        exec(q);
-        return q.numRowsAffected() > 0 ? Status() : notRegistered(name);
+    const Status s = run(true, [&](Database& db) {
+        Statement(db.handle(), QStringLiteral("DELETE FROM classes WHERE name_key = ?"))
+            .bind(nameKey(name))
+            .step();
+        return db.changes() > 0 ? Status() : notRegistered(name);
     });
     return s;
 }
 
+Status ClassStore::lookUp(bool byId, const QString& key, ClassRecord* record) {
+    struct stat st {};
+    if (const Status s = checkFiles(false, &st); !s.ok())
+        return s;
+    static thread_local Lookup lookup;
+    const QDeadlineTimer deadline(LockedRetryMs);
+    for (;;) {
+        try {
+            return readOne(lookup.query(m_path, st, byId), key, record) ? Status() : noneYet();
+        } catch (const SqlFailure& sqlFailure) {
+            lookup.close();
+            // A store that has no classes table yet holds no class.
+            if (sqlFailure.message.startsWith(QLatin1String("no such table")))
+                return noneYet();
+            if (isLocked(sqlFailure) && !deadline.hasExpired()) {
+                QThread::msleep(20);
+                continue;
+            }
+            return failure(sqlFailure.message);
+        }
+    }
+}
+
 Status ClassStore::find(const QString& name, ClassRecord* record) {
-    const Status s = run(false, [&](QSqlQuery& q) {
-        return selectOne(q, "name_key", nameKey(name), record) ? Status() : notRegistered(name);
-    });
+    const Status s = lookUp(false, nameKey(name), record);
     return s.error == Error::NotRegistered ? notRegistered(name) : s;
 }
 
@@ -278,19 +415,17 @@ Status ClassStore::findByClassId(const QString& classId, ClassRecord* record) {
         QStringLiteral("no class is registered with identifier %1").arg(classId.trimmed()));
     if (classId.trimmed().isEmpty())
         return missing;
-    const Status s = run(false, [&](QSqlQuery& q) {
-        return selectOne(q, "id_key", nameKey(classId), record) ? Status() : missing;
-    });
+    const Status s = lookUp(true, nameKey(classId), record);
     return s.error == Error::NotRegistered ? missing : s;
 }
 
 Status ClassStore::list(QList<ClassRecord>* records) {
     records->clear();
-    const Status s = run(false, [&](QSqlQuery& q) {
-        exec(
-            q,
+    const Status s = run(false, [&](Database& db) {
+        Statement q(
+            db.handle(),
             QStringLiteral("SELECT %1 FROM classes ORDER BY name_key").arg(QLatin1String(Columns)));
-        while (q.next())
+        while (q.step())
             records->append(readRecord(q));
         return Status();
     });
@@ -299,24 +434,25 @@ Status ClassStore::list(QList<ClassRecord>* records) {
 }
 
 Status ClassStore::update(const QString& name, const std::function<bool(ClassRecord&)>& change) {
-    return run(true, [&](QSqlQuery& q) {
+    return run(true, [&](Database& db) {
         ClassRecord record;
-        if (!selectOne(q, "name_key", nameKey(name), &record))
+        if (!selectOne(db.handle(), "name_key", nameKey(name), &record))
             return notRegistered(name);
         if (!change(record))
             return Status();
-        q.prepare(
-            QStringLiteral("UPDATE classes SET class_id = ?, id_key = ?, server = ?, remote = ?,"
-                           " machine = ?, protocol = ?, level = ? WHERE name_key = ?"));
-        q.addBindValue(text(record.classId));
-        q.addBindValue(text(nameKey(record.classId)));
-        q.addBindValue(text(record.server));
-        q.addBindValue(record.activation.remote ? 1 : 0);
-        q.addBindValue(text(record.activation.machine));
-        q.addBindValue(text(record.activation.protocol));
-        q.addBindValue(text(record.activation.level));
-        q.addBindValue(text(nameKey(name)));
-        exec(q);
+        Statement(db.handle(),
+                  QStringLiteral("UPDATE classes SET class_id = ?, id_key = ?, server = ?,"
+                                 " remote = ?, machine = ?, protocol = ?, level = ?"
+                                 " WHERE name_key = ?"))
+            .bind(record.classId)
+            .bind(nameKey(record.classId))
+            .bind(record.server)
+            .bind(record.activation.remote ? 1 : 0)
+            .bind(record.activation.machine)
+            .bind(record.activation.protocol)
+            .bind(record.activation.level)
+            .bind(nameKey(name))
+            .step();
         return Status();
     });
 }

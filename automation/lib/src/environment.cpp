@@ -99,6 +99,10 @@ Status checkOwnDirectory(const QString& path, Privacy privacy) {
 }
 
 Status makeOwnDirectory(const QString& path, Privacy privacy) {
+    // Made once, checked on every use.
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        return checkOwnDirectory(path, privacy);
     const QString parent = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(parent))
         return Status::failure(Error::StoreFailure,

@@ -33,15 +33,18 @@ Status failed(const QString& path, const QString& what, int error) {
 Status read(const QString& path, QByteArray* data, bool* exists, bool privateOnly) {
     data->clear();
     *exists = false;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
+    const QByteArray native = QFile::encodeName(path);
+    int fd = -1;
+    while ((fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) < 0) {
         if (errno != ENOENT)
             return failed(path, QStringLiteral("read"), errno);
-        // A dangling link is no missing file.
+        // A dangling link is no missing file; a file that another process
+        // has just renamed into place is read.
         struct stat st {};
-        if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
+        if (::lstat(native.constData(), &st) != 0)
+            return {};
+        if (S_ISLNK(st.st_mode))
             return failed(path, QStringLiteral("read"), ELOOP);
-        return {};
     }
     struct stat st {};
     ::fstat(fd, &st);

@@ -4,6 +4,7 @@
 #include <automation/identity.h>
 
 #include "channel.h"
+#include "launch.h"
 #include "transport.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,7 @@
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QPointer>
-#include <QProcess>
+#include <QSocketNotifier>
 #include <QSysInfo>
 
 #include <unistd.h>
@@ -83,6 +84,7 @@ public:
             m.type = wire::Type::Release;
             m.objectId = m_id;
             m_transport->device()->write(wire::encode(m));
+            sendNow(m_transport->device());
             m_transport->close();
         }
         if (QCoreApplication::instance())
@@ -123,6 +125,7 @@ Operation::Operation(const QString& className, const Timeouts& timeouts, bool lo
 // Deleting a pending operation closes its connection, which releases an
 // object the server may still make for it.
 Operation::~Operation() {
+    stopWaitingForServer();
     dropTransport();
 }
 
@@ -230,12 +233,26 @@ void Operation::localFailed(const Status& status) {
         return fail(Status::failure(Error::ServerStartFailed,
                                     QStringLiteral("server %1 exited before it served class %2")
                                         .arg(m_record.server, m_className)));
-    // Back off a little between attempts while the server starts up.
-    m_retryDelay = qMin(m_retryDelay * 3 / 2, 20);
+    retryLater();
+}
+
+// A server says when it listens (ReadyDescriptor); one built before servers
+// did is tried now and then, less and less often.
+void Operation::retryLater() {
+    m_retryDelay = qMin(m_retryDelay * 3 / 2, MaxRetryDelayMs);
     QTimer::singleShot(m_retryDelay, this, [this] {
-        if (m_phase == Phase::Launch)
+        if (m_phase == Phase::Launch && !m_transport)
             connectLocal();
     });
+}
+
+void Operation::stopWaitingForServer() {
+    if (!m_serverReady)
+        return;
+    const int fd = int(m_serverReady->socket());
+    delete m_serverReady;
+    m_serverReady = nullptr;
+    ::close(fd);
 }
 
 void Operation::launch() {
@@ -256,22 +273,25 @@ void Operation::launch() {
                                              "else could have replaced it: %3. Keep it and its "
                                              "folders writable only by you or root.")
                                   .arg(m_record.server, m_className, trusted.reason)));
-    QProcess process;
-    process.setProgram(exe.absoluteFilePath());
-    process.setArguments({QStringLiteral("-Embedding")});
-    process.setWorkingDirectory(exe.absolutePath());
-    // The server outlives us; it must not hold our output open.
-    process.setStandardInputFile(QProcess::nullDevice());
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    if (!process.startDetached(&m_serverPid))
+    int ready = -1;
+    if (const Status s = startServer(exe.absoluteFilePath(), &m_serverPid, &ready); !s.ok())
         return fail(Status::failure(Error::ServerStartFailed,
                                     QStringLiteral("cannot start server %1 of class %2: %3")
-                                        .arg(m_record.server, m_className, process.errorString())));
+                                        .arg(m_record.server, m_className, s.reason)));
     m_launched = true;
     m_launchDeadline.setRemainingTime(m_timeouts.activationMs, Qt::PreciseTimer);
     enter(Phase::Launch);
-    connectLocal();
+    // The server closes its end once it listens, or when it leaves: then
+    // an attempt tells which.
+    m_serverReady = new QSocketNotifier(ready, QSocketNotifier::Read, this);
+    connect(m_serverReady, &QSocketNotifier::activated, this, [this] {
+        stopWaitingForServer();
+        if (m_phase != Phase::Launch)
+            return;
+        dropTransport();  // an attempt made before it listened
+        connectLocal();
+    });
+    retryLater();
 }
 
 // Remote activation.
@@ -395,6 +415,7 @@ void Operation::done(const CreateResult& result) {
         return;
     enter(Phase::Done);
     m_total.stop();
+    stopWaitingForServer();
     // Closing the connection releases whatever the server made for us.
     dropTransport();
     emit finished(result);

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
+class QSocketNotifier;
+
 namespace automation {
 
 class FrameChannel;
@@ -19,8 +21,9 @@ class Transport;
 //   Lookup     read the registration (synchronous, bounded by the store)
 //   Connect    open the transport: the server's socket, or TCP to the host
 //              (connectMs); a local server that does not answer is started
-//   Launch     the started server comes up; connections are retried until
-//              the activation time-out
+//   Launch     the started server comes up; it is tried when it says that it
+//              listens (and now and then besides) until the activation
+//              time-out
 //   Handshake  TLS with the host, whose identity is then checked (connectMs)
 //   Request    the Create is out, the answer awaited (activationMs, or what
 //              is left of it after a launch)
@@ -47,6 +50,8 @@ private:
     void connectLocal();
     void localFailed(const Status& status);
     void launch();
+    void retryLater();
+    void stopWaitingForServer();
     void startRemote();
 
     void use(Transport* transport);
@@ -73,8 +78,10 @@ private:
     bool m_launched = false;
     bool m_retried = false;
     qint64 m_serverPid = 0;
+    QSocketNotifier* m_serverReady = nullptr;  // on the pipe the started server closes
     QDeadlineTimer m_launchDeadline;
-    int m_retryDelay = 2;
+    static constexpr int MaxRetryDelayMs = 200;
+    int m_retryDelay = 20;
 };
 
 }  // namespace automation

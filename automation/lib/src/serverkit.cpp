@@ -4,6 +4,7 @@
 
 #include "channel.h"
 #include "files.h"
+#include "launch.h"
 #include "transport.h"
 
 #include <QCoreApplication>
@@ -167,6 +168,7 @@ int runServer(const QList<ServedClass>& classes) {
         return 0;
     }
     if (is("-Embedding")) {
+        ReadyDescriptor ready;
         ObjectServer server(classes);
         bool alreadyServed = false;
         if (const Status s = server.listen(self, &alreadyServed); !s.ok()) {
@@ -175,6 +177,8 @@ int runServer(const QList<ServedClass>& classes) {
             err << program << ": " << s.reason << Qt::endl;
             return 1;
         }
+        // The client that started us connects now.
+        ready.close();
         QObject::connect(&server, &ObjectServer::idle, qApp, &QCoreApplication::quit);
         return QCoreApplication::exec();
     }

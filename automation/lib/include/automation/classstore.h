@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class QSqlQuery;
+struct stat;
 
 namespace automation {
 
@@ -25,11 +25,13 @@ struct ClassRecord {
 // The class registration store: an SQLite file, by default
 // $XDG_DATA_HOME/automation/classes.db. Names and class identifiers are
 // compared case-insensitively and after trimming surrounding blanks. Each
-// operation is one transaction on its own connection, so any number of
-// processes may use the store at once. Every operation answers a Status: ok,
-// NotRegistered for a class that is not there, or StoreFailure with the path
-// and the reason. A file that is not a database or cannot be written is
-// reported and never overwritten; a symbolic link at the path is refused.
+// operation is one transaction, so any number of processes may use the store
+// at once: a change on a connection of its own, a lookup on a read-only
+// connection that the thread keeps (it sees what was committed last, by any
+// process). Every operation answers a Status: ok, NotRegistered for a class
+// that is not there, or StoreFailure with the path and the reason. A file
+// that is not a database or cannot be written is reported and never
+// overwritten; a symbolic link at the path is refused.
 class ClassStore {
 public:
     explicit ClassStore(const QString& path = QString());
@@ -55,8 +57,11 @@ public:
     static QString nameKey(const QString& name) { return name.trimmed().toCaseFolded(); }
 
 private:
-    class Session;
-    Status run(bool write, const std::function<Status(QSqlQuery&)>& body);
+    class Database;
+    class Lookup;
+    Status checkFiles(bool write, struct stat* st) const;
+    Status run(bool write, const std::function<Status(Database&)>& body);
+    Status lookUp(bool byId, const QString& key, ClassRecord* record);
     Status failure(const QString& reason) const;
 
     QString m_path;
