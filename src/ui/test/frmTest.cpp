@@ -78,9 +78,10 @@ void frmTest::Factory_Finished(const automation::CreateResult& result) {
     ui->lblStatus->setText(created ? kSucceeded : kFailed);
     common::announce(ui->lblStatus);
     // The reason names the class as given; a tool tip would take a name that
-    // looks like markup for markup. Escaped, on one line, blanks kept.
+    // looks like markup for markup. Escaped, with its blanks kept, and wrapped
+    // at the tool tip's width: a reason may name a path and an identity.
     ui->lblStatus->setToolTip(created ? QString()
-                                      : QStringLiteral("<p style='white-space:pre'>%1</p>")
+                                      : QStringLiteral("<p style='white-space:pre-wrap'>%1</p>")
                                             .arg(result.reason.toHtmlEscaped()));
     ui->cmdOK->setEnabled(true);
     unsetCursor();
