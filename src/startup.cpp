@@ -3,6 +3,7 @@
 #include "app/help.h"
 #include "app/installation.h"
 #include "app/version.h"
+#include "ui/common/framing.h"
 #include "ui/common/messageboxes.h"
 #include "ui/main/frmServerReg.h"
 
@@ -11,10 +12,14 @@
 
 QWidget* startCorvane() {
     QApplication::setApplicationName(app::kAppTitle);
+    // Set before the first widget exists, the layout font is every widget's
+    // from the start: no widget is laid out in another font first and then
+    // told of a change.
+    QApplication::setFont(common::layoutFont());
     // Once installed, the desktop shows the icon theme's icon and matches the
     // windows to the desktop entry; the built-in icon stands in before that.
-    const QIcon icon =
-        QIcon::fromTheme(QLatin1String(app::kIconName), QIcon(QStringLiteral(":/gears.png")));
+    const QIcon icon = QIcon::fromTheme(QLatin1String(app::kIconName),
+                                        common::pngIcon(QStringLiteral(":/gears.png")));
     QApplication::setWindowIcon(icon);
     QGuiApplication::setDesktopFileName(QLatin1String(app::kDesktopFileName));
     app::setHelpFile(app::locateHelpFile(QCoreApplication::applicationDirPath()));

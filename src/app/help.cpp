@@ -5,7 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
+
+#include <optional>
 
 namespace app {
 
@@ -27,6 +28,27 @@ void finishTopic(QMap<int, HelpTopic>& topics, int number, HelpTopic topic) {
         return;
     topic.body = topic.body.trimmed();
     topics.insert(number, topic);
+}
+
+struct TopicHeader {
+    int number = -1;  // -1 when the digits do not make an int
+    QStringView title;
+};
+
+// A line "@<digits><blanks><title>" starts a topic. Read by hand: start-up
+// reads the help file, and a regular expression engine is a library more to
+// load for one pattern.
+std::optional<TopicHeader> topicHeader(QStringView line) {
+    if (!line.startsWith(QLatin1Char('@')))
+        return std::nullopt;
+    qsizetype end = 1;
+    while (end < line.size() && line[end].isDigit())
+        ++end;
+    if (end == 1)
+        return std::nullopt;
+    bool ok = false;
+    const int number = line.sliced(1, end - 1).toInt(&ok);
+    return TopicHeader{ok ? number : -1, line.sliced(end)};
 }
 
 }  // namespace
@@ -53,24 +75,19 @@ QString locateHelpFile(const QString& programDir) {
 }
 
 QMap<int, HelpTopic> parseHelp(const QString& text) {
-    static const QRegularExpression header(QStringLiteral("^@(\\d+)\\s*(.*)$"));
     QMap<int, HelpTopic> topics;
     int number = -1;
     HelpTopic topic;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
+    for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
         if (line.endsWith(QLatin1Char('\r')))
             line.chop(1);
-        const auto match = header.match(line);
-        if (match.hasMatch()) {
+        if (const std::optional<TopicHeader> header = topicHeader(line)) {
             finishTopic(topics, number, topic);
-            bool ok = false;
-            number = match.captured(1).toInt(&ok);
-            if (!ok)
-                number = -1;
-            topic = HelpTopic{match.captured(2).trimmed(), {}};
+            number = header->number;
+            topic = HelpTopic{header->title.trimmed().toString(), {}};
         } else if (number >= 0) {
-            topic.body += line + QLatin1Char('\n');
+            topic.body += line;
+            topic.body += QLatin1Char('\n');
         }
     }
     finishTopic(topics, number, topic);

@@ -78,6 +78,18 @@ void TestApp::helpFileParsing() {
     QCOMPARE(topics.value(12).title, QStringLiteral("Twelfth"));
     QCOMPARE(topics.value(12).body, QStringLiteral("Body\n@x not a topic"));
     QVERIFY(!topics.contains(0));
+
+    // Headers: digits right after '@', the title after any blanks (or none);
+    // a number too large for an int ends the topic before it and starts none.
+    const auto edges = app::parseHelp(
+        QStringLiteral("@3Tight\nA\n@ 4 spaced\n@5\n@99999999999 Huge\nlost\n@6\ttabbed \nB"));
+    QCOMPARE(edges.keys(), (QList<int>{3, 5, 6}));
+    QCOMPARE(edges.value(3).title, QStringLiteral("Tight"));
+    QCOMPARE(edges.value(3).body, QStringLiteral("A\n@ 4 spaced"));
+    QVERIFY(edges.value(5).title.isEmpty());
+    QVERIFY(edges.value(5).body.isEmpty());
+    QCOMPARE(edges.value(6).title, QStringLiteral("tabbed"));
+    QCOMPARE(edges.value(6).body, QStringLiteral("B"));
 }
 
 void TestApp::helpFileBesideProgram() {

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QColor>
 #include <QEvent>
+#include <QHash>
 #include <QIcon>
+#include <QImageReader>
 #include <QLabel>
 #include <QPalette>
 
@@ -68,9 +70,9 @@ void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons, const QStr
                            titleButtons);
     window->setAttribute(Qt::WA_DeleteOnClose);
     if (!icon.isEmpty())
-        window->setWindowIcon(QIcon(icon));
+        window->setWindowIcon(pngIcon(icon));
     window->setFixedSize(window->size());
-    setLayoutFont(window, QStringLiteral("Arial"), 8.25);
+    setLayoutFont(window, kLayoutFamily, kLayoutPointSize);
     nameInnerParts(window);
     const QList<QLabel*> labels = window->findChildren<QLabel*>();
     for (QLabel* label : labels) {
@@ -81,11 +83,34 @@ void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons, const QStr
     }
 }
 
-void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {
+QFont layoutFont(const QString& family, double pointSize, bool bold) {
     QFont font(family);
     font.setPointSizeF(pointSize);
     font.setBold(bold);
-    widget->setFont(font);
+    return font;
+}
+
+void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {
+    // Setting a font sends every child a font change, even when the font it
+    // inherits is that font already (the application's, at start-up).
+    const QFont current = widget->font();
+    if (current.family() == family && current.pointSizeF() == pointSize && current.bold() == bold)
+        return;
+    widget->setFont(layoutFont(family, pointSize, bold));
+}
+
+QPixmap readPng(const QString& path) {
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return QPixmap::fromImage(reader.read());
+}
+
+QIcon pngIcon(const QString& path) {
+    static QHash<QString, QIcon> icons;
+    auto found = icons.constFind(path);
+    if (found == icons.constEnd())
+        found = icons.insert(path, QIcon(readPng(path)));
+    return *found;
 }
 
 bool isDarkScheme(const QPalette& palette) {

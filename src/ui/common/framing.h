@@ -4,7 +4,10 @@
 #include <Qt>
 
 class QColor;
+class QFont;
+class QIcon;
 class QPalette;
+class QPixmap;
 class QWidget;
 
 // How the windows are framed as their layouts have them: title-bar buttons,
@@ -24,9 +27,23 @@ inline constexpr Qt::WindowFlags kCloseAndHelpButtons =
 void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
                        const QString& icon = QString());
 
-// Sets a font in the way the layouts give them: a family and a point size
-// such as 8.25.
+// The layout font of the windows.
+inline const QString kLayoutFamily = QStringLiteral("Arial");
+inline constexpr double kLayoutPointSize = 8.25;
+
+// A font in the way the layouts give them: a family and a point size such as
+// 8.25.
+QFont layoutFont(const QString& family = kLayoutFamily, double pointSize = kLayoutPointSize,
+                 bool bold = false);
+
+// Gives a widget a layout font unless it has that font already.
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold = false);
+
+// An image of the resources read as PNG, without asking every image plugin
+// first what the file is (which loads them all, and their libraries).
+QPixmap readPng(const QString& path);
+// An icon of one such image, read once per path.
+QIcon pngIcon(const QString& path);
 
 // A dark colour scheme: the window is darker than the text on it.
 bool isDarkScheme(const QPalette& palette);

@@ -22,7 +22,7 @@ frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmSer
     ui->setupUi(this);
     setWindowTitle(app::kAppTitle);
     common::setupLayoutWindow(this, common::kCloseAndHelpButtons, QStringLiteral(":/gears.png"));
-    common::setLayoutFont(ui->lblTitle, QStringLiteral("Arial"), 9.75, true);
+    common::setLayoutFont(ui->lblTitle, common::kLayoutFamily, 9.75, true);
     common::installContextHelp(this);
 
     connect(ui->cboServers, &common::SimpleCombo::textChanged, this,

@@ -19,7 +19,7 @@
 frmServerProps::frmServerProps(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerProps) {
     ui->setupUi(this);
     common::setupLayoutWindow(this, common::kCloseAndHelpButtons, QStringLiteral(":/gears.png"));
-    common::setLayoutFont(ui->lblServer, QStringLiteral("Arial"), 9.75);
+    common::setLayoutFont(ui->lblServer, common::kLayoutFamily, 9.75);
     common::installContextHelp(this);
 
     // The machine is sent exactly as typed: no completion may add to it.

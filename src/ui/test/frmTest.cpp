@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QPixmap>
 #include <QPointer>
 
 namespace {
@@ -26,10 +27,10 @@ frmTest::frmTest() : QDialog(nullptr), ui(new Ui::frmTest) {
     // The classic dialog font has the metrics of Arial, whose stand-in the
     // other windows use too: the longest status text fits its label.
     common::setupLayoutWindow(this, Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    common::setLayoutFont(ui->lblServer, QStringLiteral("Arial"), 9.75);
+    common::setLayoutFont(ui->lblServer, common::kLayoutFamily, 9.75);
     QIcon icon;
-    icon.addFile(QStringLiteral(":/watch.png"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/watch16.png"), QSize(16, 16));
+    icon.addPixmap(common::readPng(QStringLiteral(":/watch.png")));
+    icon.addPixmap(common::readPng(QStringLiteral(":/watch16.png")));
     setWindowIcon(icon);
 
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmTest::cmdOK_Click);
