@@ -67,8 +67,7 @@ void frmServerReg::LoadServers() {
     ui->cboServers->clear();
     const app::Result<QStringList> servers = settings::Servers();
     common::report(servers);
-    for (const QString& name : servers.value())
-        ui->cboServers->addItem(name);
+    ui->cboServers->addItems(servers.value());
 }
 
 // Refilling is not a click: the Remove button keeps its state.
