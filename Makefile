@@ -19,9 +19,10 @@ PACKAGE_DIR ?= build-deb
 # man and xvfb check what an installation puts in place; Qt's private headers
 # let a test listen to the windows as assistive technology does; libssl-dev
 # brings libcrypto's headers, with which users' TLS identities are made;
-# libsqlite3-dev the headers through which the class store talks to SQLite;
+# libsqlite3-dev the headers through which the settings store and the class
+# store talk to SQLite;
 # clang-format and clang-tidy check the code).
-PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite \
+PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools \
             qt6-base-private-dev libgl-dev libssl-dev libsqlite3-dev libsystemd-dev scdoc \
             fonts-liberation xvfb xauth desktop-file-utils appstream man-db clang-format clang-tidy
 # And what building the Debian package needs besides.

@@ -1,35 +1,147 @@
 #include "store.h"
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <array>
+#include <cerrno>
+#include <cstring>
 
 namespace settings {
 
 namespace {
 
-QString reasonOf(const QSqlError& error) {
-    const QString text = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
-    return text.isEmpty() ? QStringLiteral("unknown database error") : text;
-}
+// How long an operation waits for another process's write to end.
+constexpr int kBusyTimeoutMs = 10000;
 
 QString fold(const QString& name) {
     return name.toCaseFolded();
 }
 
+// The file a path names, told apart by device and inode: a store removed or
+// replaced while it was open is another file (or none) at the same path.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileId&) const = default;
+};
+
+std::optional<FileId> fileAt(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
 }  // namespace
 
-Store::Store(const QString& path)
-    : m_fixedPath(path),
-      m_connection(QStringLiteral("corvane-settings-%1").arg(quintptr(this), 0, 16)) {}
+enum class Store::Query : int { Get, Save, All, Delete };
 
-Store::~Store() {
-    close();
+namespace {
+
+// Indexed by Store::Query.
+constexpr std::array<const char*, 4> kQueries = {
+    "SELECT value FROM settings"
+    " WHERE application_fold = ? AND section_fold = ? AND key_fold = ?",
+    "INSERT INTO settings (application, section, key, value,"
+    " application_fold, section_fold, key_fold) VALUES (?, ?, ?, ?, ?, ?, ?)"
+    " ON CONFLICT (application_fold, section_fold, key_fold)"
+    " DO UPDATE SET value = excluded.value",
+    // Walks the table in insertion order: through the names' index, SQLite
+    // would look every row up and then sort them, three times the work.
+    "SELECT key, value FROM settings"
+    " WHERE +application_fold = ? AND +section_fold = ? ORDER BY seq",
+    "DELETE FROM settings WHERE application_fold = ? AND section_fold = ? AND key_fold = ?",
+};
+
+QString columnText(sqlite3_stmt* statement, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return QString::fromUtf8(text, sqlite3_column_bytes(statement, column));
 }
+
+}  // namespace
+
+// One open connection to the store's file, with the statements prepared on
+// it so far; they live as long as the connection.
+class Store::Connection {
+public:
+    Connection(QString path, FileId file) : m_path(std::move(path)), m_file(file) {}
+    ~Connection() {
+        for (sqlite3_stmt* statement : m_statements)
+            sqlite3_finalize(statement);
+        sqlite3_close_v2(m_db);
+    }
+    Q_DISABLE_COPY_MOVE(Connection)
+
+    bool open() {
+        const int rc = sqlite3_open_v2(
+            QFile::encodeName(m_path).constData(), &m_db,
+            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc != SQLITE_OK && !m_db)
+            m_openError = QString::fromUtf8(sqlite3_errstr(rc));
+        if (rc != SQLITE_OK)
+            return false;
+        sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+        return true;
+    }
+
+    bool exec(const char* sql) {
+        return sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+    // The statement of a query with values bound in order; nullptr when it
+    // cannot be prepared or bound.
+    sqlite3_stmt* statement(Query query, std::initializer_list<QString> values) {
+        sqlite3_stmt*& statement = m_statements.at(std::size_t(query));
+        if (!statement &&
+            sqlite3_prepare_v3(m_db, kQueries.at(std::size_t(query)), -1, SQLITE_PREPARE_PERSISTENT,
+                               &statement, nullptr) != SQLITE_OK)
+            return nullptr;
+        int index = 0;
+        for (const QString& value : values) {
+            // A null string binds as empty text: the store holds no NULLs.
+            const QByteArray utf8 = value.toUtf8();
+            if (sqlite3_bind_text(statement, ++index, utf8.constData(), int(utf8.size()),
+                                  SQLITE_TRANSIENT) != SQLITE_OK)
+                return nullptr;
+        }
+        return statement;
+    }
+
+    // For a file removed or replaced while open, SQLite leaves the log
+    // behind as it closes, and the file now at the path would take that log
+    // for its own. Emptied first (into the old file), there is nothing left
+    // to take.
+    void emptyLog() {
+        sqlite3_wal_checkpoint_v2(m_db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    }
+
+    QString error() const {
+        if (!m_db)
+            return m_openError;
+        const QString text = QString::fromUtf8(sqlite3_errmsg(m_db)).trimmed();
+        return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+    }
+
+    const QString& path() const { return m_path; }
+    bool isFile(const std::optional<FileId>& file) const { return file && *file == m_file; }
+    void setFile(FileId file) { m_file = file; }
+
+private:
+    QString m_path;
+    FileId m_file;
+    sqlite3* m_db = nullptr;
+    QString m_openError;
+    std::array<sqlite3_stmt*, kQueries.size()> m_statements{};
+};
+
+Store::Store(const QString& path) : m_fixedPath(path) {}
+
+Store::~Store() = default;
 
 QString Store::defaultPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -47,17 +159,20 @@ bool Store::fail(const QString& reason) {
 }
 
 void Store::close() {
-    if (QSqlDatabase::contains(m_connection)) {
-        QSqlDatabase::database(m_connection, false).close();
-        QSqlDatabase::removeDatabase(m_connection);
-    }
-    m_openPath.clear();
+    m_connection.reset();
 }
 
 bool Store::open() {
     const QString file = path();
-    if (!m_openPath.isEmpty() && m_openPath == file)
-        return true;
+    const std::optional<FileId> current = fileAt(file);
+    // Kept open while the path names the same file. One that was removed or
+    // replaced meanwhile is opened afresh: writing on into the old one would
+    // lose what is written.
+    if (m_connection && m_connection->path() == file) {
+        if (m_connection->isFile(current))
+            return true;
+        m_connection->emptyLog();
+    }
     close();
 
     const QFileInfo info(file);
@@ -73,62 +188,60 @@ bool Store::open() {
     if (!existed && !QFileInfo(dir).isWritable())
         return fail(QStringLiteral("the folder %1 is not writable").arg(dir));
 
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(file);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-        if (!db.open())
-            return fail(reasonOf(db.lastError()));
-        if (!existed)
-            QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
-
-        QSqlQuery query(db);
-        // Reading the schema is what tells a database from any other file;
-        // nothing is written before this has succeeded.
-        if (!query.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-            return fail(reasonOf(query.lastError()));
-        // A read-only store stays readable when the journal mode cannot change.
-        // With the log, NORMAL keeps the file consistent through a crash.
-        query.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-        query.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-        if (!query.exec(
-                QStringLiteral("CREATE TABLE IF NOT EXISTS settings ("
-                               " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-                               " application TEXT NOT NULL, section TEXT NOT NULL,"
-                               " key TEXT NOT NULL, value TEXT NOT NULL,"
-                               " application_fold TEXT NOT NULL, section_fold TEXT NOT NULL,"
-                               " key_fold TEXT NOT NULL,"
-                               " UNIQUE (application_fold, section_fold, key_fold))")))
-            return fail(reasonOf(query.lastError()));
-    }
-    m_openPath = file;
+    auto connection = std::make_unique<Connection>(file, FileId{});
+    if (!connection->open())
+        return fail(connection->error());
+    if (!existed)
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    // Reading the schema is what tells a database from any other file;
+    // nothing is written before this has succeeded.
+    if (!connection->exec("SELECT count(*) FROM sqlite_master"))
+        return fail(connection->error());
+    // A read-only store stays readable when the journal mode cannot change.
+    // With the log, NORMAL keeps the file consistent through a crash.
+    connection->exec("PRAGMA journal_mode=WAL");
+    connection->exec("PRAGMA synchronous=NORMAL");
+    if (!connection->exec("CREATE TABLE IF NOT EXISTS settings ("
+                          " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                          " application TEXT NOT NULL, section TEXT NOT NULL,"
+                          " key TEXT NOT NULL, value TEXT NOT NULL,"
+                          " application_fold TEXT NOT NULL, section_fold TEXT NOT NULL,"
+                          " key_fold TEXT NOT NULL,"
+                          " UNIQUE (application_fold, section_fold, key_fold))"))
+        return fail(connection->error());
+    const std::optional<FileId> opened = fileAt(file);
+    if (!opened)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    connection->setFile(*opened);
+    m_connection = std::move(connection);
     return true;
 }
 
-namespace {
-const QString kKeyMatch =
-    QStringLiteral(" WHERE application_fold = ? AND section_fold = ? AND key_fold = ?");
-}
-
-bool Store::run(QSqlQuery& query, const QString& sql, const QStringList& values) {
+template <typename Row>
+bool Store::run(Query query, std::initializer_list<QString> values, Row row) {
     if (!open())
         return false;
-    query = QSqlQuery(QSqlDatabase::database(m_connection));
-    query.setForwardOnly(true);
-    query.prepare(sql);
-    // A null string would bind as SQL NULL; the store holds empty strings.
-    for (const QString& value : values)
-        query.addBindValue(value.isNull() ? QStringLiteral("") : value);
-    return query.exec() || fail(reasonOf(query.lastError()));
+    sqlite3_stmt* statement = m_connection->statement(query, values);
+    if (!statement)
+        return fail(m_connection->error());
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW)
+        row(statement);
+    const QString error = rc == SQLITE_DONE ? QString() : m_connection->error();
+    // Ends the statement's read, so that the connection holds no snapshot of
+    // the file between operations.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return rc == SQLITE_DONE || fail(error);
 }
 
 std::optional<QString> Store::GetSetting(const QString& app, const QString& section,
                                          const QString& key, const QString& def) {
-    QSqlQuery query;
-    if (!run(query, QStringLiteral("SELECT value FROM settings") + kKeyMatch,
-             {fold(app), fold(section), fold(key)}))
+    std::optional<QString> value;
+    if (!run(Query::Get, {fold(app), fold(section), fold(key)},
+             [&value](sqlite3_stmt* row) { value = columnText(row, 0); }))
         return std::nullopt;
-    return query.next() ? query.value(0).toString() : def;
+    return value.value_or(def);
 }
 
 bool Store::SaveSetting(const QString& app, const QString& section, const QString& key,
@@ -137,33 +250,21 @@ bool Store::SaveSetting(const QString& app, const QString& section, const QStrin
         m_lastError = QStringLiteral("a setting needs a name");
         return false;
     }
-    QSqlQuery query;
-    return run(query,
-               QStringLiteral("INSERT INTO settings (application, section, key, value, "
-                              "application_fold, section_fold, key_fold) "
-                              "VALUES (?, ?, ?, ?, ?, ?, ?) "
-                              "ON CONFLICT (application_fold, section_fold, key_fold) "
-                              "DO UPDATE SET value = excluded.value"),
-               {app, section, key, value, fold(app), fold(section), fold(key)});
+    return run(Query::Save, {app, section, key, value, fold(app), fold(section), fold(key)},
+               [](sqlite3_stmt*) {});
 }
 
 std::optional<Entries> Store::GetAllSettings(const QString& app, const QString& section) {
-    QSqlQuery query;
-    if (!run(query,
-             QStringLiteral("SELECT key, value FROM settings WHERE application_fold = ? AND "
-                            "section_fold = ? ORDER BY seq"),
-             {fold(app), fold(section)}))
-        return std::nullopt;
     Entries entries;
-    while (query.next())
-        entries.append({query.value(0).toString(), query.value(1).toString()});
+    if (!run(Query::All, {fold(app), fold(section)}, [&entries](sqlite3_stmt* row) {
+            entries.append({columnText(row, 0), columnText(row, 1)});
+        }))
+        return std::nullopt;
     return entries;
 }
 
 bool Store::DeleteSetting(const QString& app, const QString& section, const QString& key) {
-    QSqlQuery query;
-    return run(query, QStringLiteral("DELETE FROM settings") + kKeyMatch,
-               {fold(app), fold(section), fold(key)});
+    return run(Query::Delete, {fold(app), fold(section), fold(key)}, [](sqlite3_stmt*) {});
 }
 
 // --- the program's use of the store ---------------------------------------
@@ -232,16 +333,9 @@ app::Result<> removeEntry(const QString& section, const QString& name) {
 }  // namespace
 
 Store& defaultStore() {
-    // Never destroyed: the database driver's own globals may be gone by the
-    // time static objects are. The connection is closed when the application
-    // object goes away.
-    static Store* store = [] {
-        auto* created = new Store;
-        if (QCoreApplication::instance())
-            qAddPostRoutine([] { defaultStore().close(); });
-        return created;
-    }();
-    return *store;
+    // Closed as the program ends, which checkpoints the log into the file.
+    static Store store;
+    return store;
 }
 
 app::Result<> AddServer(const QString& name) {

@@ -7,10 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <utility>
-
-class QSqlQuery;
 
 // The per-user settings store: string values addressed by (application,
 // section, key), kept in one SQLite file. Names are compared without regard to
@@ -26,6 +26,9 @@ inline const QString kSaved = QStringLiteral("saved");
 
 using Entries = QList<std::pair<QString, QString>>;
 
+// One thread uses a Store. It keeps its file open between operations, and
+// opens it again when the path changes or the file there is another one (it
+// was removed or replaced).
 class Store {
 public:
     // A store in the file at path; an empty path means the user's default file
@@ -59,16 +62,20 @@ public:
     void close();
 
 private:
+    class Connection;
+    enum class Query : int;
+
     bool open();
-    // Opens the store and runs one statement with its values bound; false
-    // (with lastError() set and the store closed) when either fails.
-    bool run(QSqlQuery& query, const QString& sql, const QStringList& values);
+    // Opens the store and runs one statement with its values bound, handing
+    // each row to row(); false (with lastError() set and the store closed)
+    // when either fails.
+    template <typename Row>
+    bool run(Query query, std::initializer_list<QString> values, Row row);
     bool fail(const QString& reason);
 
     QString m_fixedPath;
-    QString m_openPath;
-    QString m_connection;
     QString m_lastError;
+    std::unique_ptr<Connection> m_connection;
 };
 
 // The store the program uses.

@@ -1,5 +1,6 @@
-// The main window: its layout, the load step, the server list and its Remove,
-// the Machines page and its Remove, the About page, and closing.
+// The main window: its layout, the load step (lists filled after the first
+// paint), the server list and its Remove, the Machines page and its Remove,
+// the About page, and closing.
 #include "app/help.h"
 #include "app/messages.h"
 #include "settings/store.h"
@@ -15,8 +16,13 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QWhatsThis>
 #include <QtTest>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -30,6 +36,10 @@ private Q_SLOTS:
     void contextHelpKeys();
     void loadsEmptyStore();
     void loadListsStoreInOrder();
+    void listsFillAfterTheFirstPaint();
+    void unreadableStoreIsToldOnceTheWindowIsUp();
+    void commandBeforeTheListsLoadsThemFirst();
+    void commandRightAfterTheFirstPaint();
     void aboutPage();
     void removeButtonFollowsSelectionAndText();
     void removeServerAsksAndForgets();
@@ -44,7 +54,8 @@ private Q_SLOTS:
     void closeEndsTheProgramWithTheLastWindow();
 
 private:
-    // Opens the main window, on the given page when one is given.
+    // Opens the main window, on the given page when one is given, and waits
+    // until its lists are loaded.
     frmServerReg* open(int page = -1);
 
     std::unique_ptr<ScopedXdgEnvironment> m_env;
@@ -67,7 +78,8 @@ void TestMainWindow::cleanup() {
 frmServerReg* TestMainWindow::open(int page) {
     m_window = new frmServerReg;
     m_window->show();
-    if (!QTest::qWaitForWindowExposed(m_window))
+    if (!QTest::qWaitForWindowExposed(m_window) ||
+        !QTest::qWaitFor([this] { return m_window->listsAreLoaded(); }))
         qFatal("main window not shown");
     if (page >= 0)
         control<QTabWidget>(m_window, "tabClassReg")->setCurrentIndex(page);
@@ -251,6 +263,194 @@ void TestMainWindow::loadListsStoreInOrder() {
     w->LoadServers();
     QCOMPARE(combo->count(), 4);
     QVERIFY(combo->text().isEmpty());
+}
+
+namespace {
+
+// What the window showed when it was painted first.
+class FirstPaint : public QObject {
+public:
+    // then runs on the event loop's next turn after the first paint, ahead of
+    // the window's own timer started by that paint.
+    FirstPaint(frmServerReg* window, const app::MessageRecorder& recorder,
+               std::function<void()> then = {})
+        : m_window(window), m_recorder(recorder) {
+        m_frameDrawn.setSingleShot(true);
+        connect(&m_frameDrawn, &QTimer::timeout, this, [this] { m_drawing = false; });
+        if (then)
+            connect(&m_frameDrawn, &QTimer::timeout, this, std::move(then));
+        window->installEventFilter(this);
+        // Drawn after the window itself, in the same frame.
+        control(window, "cmdClose")->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint || (seen && !m_drawing))
+            return false;
+        loadedInFirstFrame = loadedInFirstFrame || m_window->listsAreLoaded();
+        if (watched == m_window && !seen) {
+            seen = true;
+            m_drawing = true;
+            servers = control<common::SimpleCombo>(m_window, "cboServers")->count();
+            machines = control<QListWidget>(m_window, "lstMachines")->count();
+            title = control<QLabel>(m_window, "lblTitle")->text();
+            storeOpen = storeIsOpen();
+            messages = m_recorder.count();
+            m_frameDrawn.start();
+        }
+        return false;
+    }
+
+    // Whether this process holds the settings file open.
+    static bool storeIsOpen() {
+        const QString file = QFileInfo(settings::Store::defaultPath()).canonicalFilePath();
+        const QDir fds(QStringLiteral("/proc/self/fd"));
+        const QStringList entries = fds.entryList(QDir::Files | QDir::System);
+        return !file.isEmpty() &&
+               std::any_of(entries.cbegin(), entries.cend(), [&](const QString& fd) {
+                   return QFile::symLinkTarget(fds.filePath(fd)) == file;
+               });
+    }
+
+    bool seen = false;
+    bool loadedInFirstFrame = false;
+    int servers = -1;
+    int machines = -1;
+    QString title;
+    bool storeOpen = true;
+    int messages = -1;
+
+private:
+    frmServerReg* m_window;
+    const app::MessageRecorder& m_recorder;
+    QTimer m_frameDrawn;
+    bool m_drawing = false;
+};
+
+// Returns once the timers started before it have fired: those of the event
+// loop's next turn.
+bool nextTurn() {
+    QTimer later;
+    later.setSingleShot(true);
+    QSignalSpy fired(&later, &QTimer::timeout);
+    later.start();
+    return fired.wait();
+}
+
+}  // namespace
+
+// The window opens on the About page; the store is read once it is painted.
+void TestMainWindow::listsFillAfterTheFirstPaint() {
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    QVERIFY(settings::AddServer(QStringLiteral("Two.App")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
+    settings::defaultStore().close();
+    QVERIFY(!FirstPaint::storeIsOpen());
+
+    m_window = new frmServerReg;
+    FirstPaint first(m_window, *m_messages);
+    QSignalSpy loaded(m_window.data(), &frmServerReg::listsLoaded);
+    QVERIFY(!m_window->listsAreLoaded());
+    m_window->show();
+    QVERIFY(loaded.wait());
+    QVERIFY(first.seen);
+    QVERIFY(!first.loadedInFirstFrame);
+    QVERIFY(!first.storeOpen);
+    QCOMPARE(first.servers, 0);
+    QCOMPARE(first.machines, 0);
+    QCOMPARE(first.title, QStringLiteral("TALVO - Corvane - v1.0.3"));
+
+    QVERIFY(m_window->listsAreLoaded());
+    QCOMPARE(control<common::SimpleCombo>(m_window, "cboServers")->count(), 2);
+    QCOMPARE(control<QListWidget>(m_window, "lstMachines")->count(), 1);
+    QVERIFY(!control<QPushButton>(m_window, "cmdRemServer")->isEnabled());
+    QVERIFY(!control<QPushButton>(m_window, "cmdRemMachine")->isEnabled());
+    // Later paints do not load them again.
+    control<QTabWidget>(m_window, "tabClassReg")->setCurrentIndex(0);
+    m_window->repaint();
+    QVERIFY(nextTurn());
+    QCOMPARE(loaded.count(), 1);
+    QCOMPARE(m_messages->count(), 0);
+}
+
+void TestMainWindow::unreadableStoreIsToldOnceTheWindowIsUp() {
+    const QString path = settings::Store::defaultPath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("not a database at all\n").repeated(100));
+    }
+    m_window = new frmServerReg;
+    FirstPaint first(m_window, *m_messages);
+    QSignalSpy loaded(m_window.data(), &frmServerReg::listsLoaded);
+    m_window->show();
+    QVERIFY(loaded.wait());
+    QCOMPARE(first.messages, 0);
+    // One message for both lists, with the file and the reason.
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(m_messages->last().flags, int(app::kOkExclamation));
+    QVERIFY(m_messages->last().text.contains(path));
+    QVERIFY(m_messages->last().text.contains(QStringLiteral("not a database")));
+    QVERIFY(m_window->isVisible());
+    QCOMPARE(control<common::SimpleCombo>(m_window, "cboServers")->count(), 0);
+    QCOMPARE(control<QListWidget>(m_window, "lstMachines")->count(), 0);
+}
+
+// Add refreshes only the server list: given before the lists were loaded (by
+// a test, or before the window was painted), it must not leave the machines
+// list empty.
+void TestMainWindow::commandBeforeTheListsLoadsThemFirst() {
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostA")));
+    QVERIFY(settings::AddMachine(QStringLiteral("hostB")));
+    m_window = new frmServerReg;
+    QSignalSpy loaded(m_window.data(), &frmServerReg::listsLoaded);
+    QVERIFY(!m_window->listsAreLoaded());
+
+    ModalSteps wizard("frmServerWizard", [](QWidget* dialog) {
+        QTest::mouseClick(control<QPushButton>(dialog, "cmdCancel"), Qt::LeftButton);
+    });
+    control<QPushButton>(m_window, "cmdAdd")->click();
+    QVERIFY(wizard.ran());
+    QVERIFY(m_window->listsAreLoaded());
+    QCOMPARE(loaded.count(), 1);
+    auto* combo = control<common::SimpleCombo>(m_window, "cboServers");
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(control<QListWidget>(m_window, "lstMachines")->count(), 2);
+
+    // Painted afterwards, the window does not load them again.
+    combo->setText(QStringLiteral("Typed.After"));
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    m_window->repaint();
+    QVERIFY(nextTurn());
+    QCOMPARE(loaded.count(), 1);
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(combo->text(), QStringLiteral("Typed.After"));
+    QCOMPARE(m_messages->count(), 0);
+}
+
+// The user types a name and presses Properties as soon as the window shows,
+// before the load queued by its first paint has run.
+void TestMainWindow::commandRightAfterTheFirstPaint() {
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    m_window = new frmServerReg;
+    QSignalSpy loaded(m_window.data(), &frmServerReg::listsLoaded);
+    FirstPaint first(m_window, *m_messages, [this] {
+        control<common::SimpleCombo>(m_window, "cboServers")->setText(QStringLiteral("Fast.App"));
+        control<QPushButton>(m_window, "cmdProp")->click();
+    });
+    m_window->show();
+    QVERIFY(loaded.wait());
+    QCOMPARE(m_messages->count(), 1);
+    QCOMPARE(m_messages->last().text, QStringLiteral("Server has not been registered"));
+    // The load the first paint started, run after the command, finds the
+    // lists loaded.
+    QVERIFY(nextTurn());
+    QCOMPARE(loaded.count(), 1);
+    auto* combo = control<common::SimpleCombo>(m_window, "cboServers");
+    QCOMPARE(combo->count(), 1);
+    QCOMPARE(combo->text(), QStringLiteral("Fast.App"));
 }
 
 void TestMainWindow::aboutPage() {

@@ -1,5 +1,7 @@
 // The settings store: exact round trips, names without regard to case,
-// insertion order, several writers at once, and stores that cannot be used.
+// insertion order, several writers at once, files of the previous release,
+// one connection kept, files replaced underneath, and stores that cannot be
+// used.
 #include "settings/options.h"
 #include "settings/store.h"
 #include "testenv.h"
@@ -7,6 +9,7 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <sqlite3.h>
 #include <unistd.h>
 #include <memory>
 
@@ -29,7 +32,11 @@ private Q_SLOTS:
     void missingOrEmptiedSectionListsNothing();
     void sectionsAndApplicationsAreSeparate();
     void twoProcessesAddingAtOnceLoseNothing();
+    void previousReleaseFileReadsTheSame();
+    void connectionIsKeptWhileThePathStays();
+    void fileRemovedOrReplacedUnderneathIsOpenedAfresh();
     void notADatabaseIsReportedAndLeftAlone();
+    void notAFileIsReportedWithItsPath();
     void unwritableFolderIsReported();
     void readFailureIsRepeatedUntilTheStoreWorks();
 
@@ -188,6 +195,141 @@ void TestSettings::twoProcessesAddingAtOnceLoseNothing() {
     }
 }
 
+namespace {
+
+// What the previous release (through Qt's SQLite driver) left in the file:
+// its schema, a log, names folded for comparison, a gap where an entry was
+// forgotten, a blank value and another application's entry.
+const char* const kPreviousReleaseStore = R"sql(
+PRAGMA journal_mode=WAL;
+CREATE TABLE settings ( seq INTEGER PRIMARY KEY AUTOINCREMENT, application TEXT NOT NULL,
+ section TEXT NOT NULL, key TEXT NOT NULL, value TEXT NOT NULL, application_fold TEXT NOT NULL,
+ section_fold TEXT NOT NULL, key_fold TEXT NOT NULL,
+ UNIQUE (application_fold, section_fold, key_fold));
+INSERT INTO settings VALUES (1, 'TALVO - Corvane', 'Servers', 'Zeta.App', 'saved',
+ 'talvo - corvane', 'servers', 'zeta.app');
+INSERT INTO settings VALUES (2, 'TALVO - Corvane', 'Machines', ' far host ', 'saved',
+ 'talvo - corvane', 'machines', ' far host ');
+INSERT INTO settings VALUES (3, 'TALVO - Corvane', 'Servers', 'Größe.Ωμέγα', 'saved',
+ 'talvo - corvane', 'servers', 'größe.ωμέγα');
+INSERT INTO settings VALUES (5, 'TALVO - Corvane', 'Servers', 'a/b\c%=[x]', 'saved',
+ 'talvo - corvane', 'servers', 'a/b\c%=[x]');
+INSERT INTO settings VALUES (6, 'Other App', 'Servers', 'Elsewhere.App', 'saved',
+ 'other app', 'servers', 'elsewhere.app');
+INSERT INTO settings VALUES (7, 'TALVO - Corvane', 'Servers', 'Blank.App', '  ',
+ 'talvo - corvane', 'servers', 'blank.app');
+INSERT INTO settings VALUES (8, 'TALVO - Corvane', 'Servers', 'Gone.App', 'saved',
+ 'talvo - corvane', 'servers', 'gone.app');
+DELETE FROM settings WHERE seq = 8;
+)sql";
+
+bool runScript(const QString& path, const char* script) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(QFile::encodeName(path).constData(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, script, nullptr, nullptr, nullptr) == SQLITE_OK;
+    if (!ok)
+        qWarning("%s", sqlite3_errmsg(db));
+    sqlite3_close(db);
+    return ok;
+}
+
+// The descriptors of this process open on a file.
+QStringList descriptorsOn(const QString& path) {
+    QStringList found;
+    const QString file = QFileInfo(path).canonicalFilePath();
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::Files | QDir::System)) {
+        if (!file.isEmpty() && QFile::symLinkTarget(fds.filePath(fd)) == file)
+            found.append(fd);
+    }
+    return found;
+}
+
+}  // namespace
+
+void TestSettings::previousReleaseFileReadsTheSame() {
+    const QString path = settings::Store::defaultPath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QVERIFY(runScript(path, kPreviousReleaseStore));
+
+    const QStringList servers = {QStringLiteral("Zeta.App"), QStringLiteral("Größe.Ωμέγα"),
+                                 QStringLiteral("a/b\\c%=[x]"), QStringLiteral("Blank.App")};
+    QCOMPARE(settings::Servers().value(), servers);
+    QCOMPARE(settings::Machines().value(), QStringList{QStringLiteral(" far host ")});
+    settings::Store& store = settings::defaultStore();
+    QCOMPARE(store.GetSetting(kApplication, kServers, QStringLiteral("GRÖSSE.ΩΜΈΓΑ")),
+             std::optional<QString>(QString()));
+    QCOMPARE(store.GetSetting(kApplication, kServers, QStringLiteral("GRÖßE.ΩΜΈΓΑ")),
+             std::optional<QString>(settings::kSaved));
+    QCOMPARE(
+        store.GetSetting(QStringLiteral("other APP"), kServers, QStringLiteral("elsewhere.app")),
+        std::optional<QString>(settings::kSaved));
+
+    // Names already there keep their place and spelling; the blank one is
+    // written, new ones go at the end, after the forgotten one's place.
+    QVERIFY(settings::AddServer(QStringLiteral("ZETA.APP")));
+    QVERIFY(settings::AddServer(QStringLiteral("blank.app")));
+    QVERIFY(settings::AddServer(QStringLiteral("Gone.App")));
+    QVERIFY(settings::removeServer(QStringLiteral("größe.ωμέγα")));
+    QCOMPARE(settings::Servers().value(),
+             (QStringList{QStringLiteral("Zeta.App"), QStringLiteral("a/b\\c%=[x]"),
+                          QStringLiteral("Blank.App"), QStringLiteral("Gone.App")}));
+    QCOMPARE(store.GetSetting(kApplication, kServers, QStringLiteral("Blank.App")),
+             std::optional<QString>(settings::kSaved));
+}
+
+void TestSettings::connectionIsKeptWhileThePathStays() {
+    const QString path = settings::Store::defaultPath();
+    QVERIFY(settings::AddServer(QStringLiteral("One.App")));
+    const QStringList open = descriptorsOn(path);
+    QCOMPARE(open.size(), 1);
+    for (int i = 0; i < 20; ++i) {
+        QVERIFY(settings::AddMachine(QStringLiteral("host%1").arg(i)));
+        QVERIFY(settings::Servers());
+        QVERIFY(settings::removeMachine(QStringLiteral("host%1").arg(i)));
+    }
+    QCOMPARE(descriptorsOn(path), open);
+
+    // Another default path: the old file is let go, the new one opened.
+    const QString otherHome = m_env->root() + QStringLiteral("/other-config");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(otherHome));
+    const QString otherPath = settings::Store::defaultPath();
+    QVERIFY(settings::Servers().value().isEmpty());
+    QVERIFY(descriptorsOn(path).isEmpty());
+    QCOMPARE(descriptorsOn(otherPath).size(), 1);
+    settings::defaultStore().close();
+    QVERIFY(descriptorsOn(otherPath).isEmpty());
+}
+
+void TestSettings::fileRemovedOrReplacedUnderneathIsOpenedAfresh() {
+    const QString path = settings::Store::defaultPath();
+    QVERIFY(settings::AddServer(QStringLiteral("Before.App")));
+    // Removed while open: what is written next lands in a new file at the
+    // path, not in the removed one.
+    QVERIFY(QFile::remove(path));
+    QVERIFY(settings::Servers().value().isEmpty());
+    QVERIFY(settings::AddServer(QStringLiteral("After.App")));
+    QCOMPARE(settings::Store(path).GetAllSettings(kApplication, kServers)->size(), 1);
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("After.App")});
+
+    // Replaced by another store (a restored backup, say): that one is read
+    // and written.
+    const QString backup = m_env->root() + QStringLiteral("/backup.db");
+    {
+        settings::Store other(backup);
+        QVERIFY(other.SaveSetting(kApplication, kServers, QStringLiteral("Restored.App"),
+                                  settings::kSaved));
+    }
+    QVERIFY(::rename(QFile::encodeName(backup).constData(), QFile::encodeName(path).constData()) ==
+            0);
+    QCOMPARE(settings::Servers().value(), QStringList{QStringLiteral("Restored.App")});
+    QVERIFY(settings::AddServer(QStringLiteral("Later.App")));
+    const auto onDisk = settings::Store(path).GetAllSettings(kApplication, kServers);
+    QVERIFY(onDisk);
+    QCOMPARE(onDisk->size(), 2);
+    QCOMPARE(onDisk->at(1).first, QStringLiteral("Later.App"));
+}
+
 void TestSettings::notADatabaseIsReportedAndLeftAlone() {
     const QString path = settings::Store::defaultPath();
     QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
@@ -217,6 +359,20 @@ void TestSettings::notADatabaseIsReportedAndLeftAlone() {
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), garbage);
     QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+}
+
+void TestSettings::notAFileIsReportedWithItsPath() {
+    const QString path = settings::Store::defaultPath();
+    QVERIFY(QDir().mkpath(path));
+    const app::Result<QStringList> servers = settings::Servers();
+    QVERIFY(!servers);
+    QCOMPARE(servers.failure()->kind, Kind::SettingsUnreadable);
+    QCOMPARE(servers.failure()->file, path);
+    QCOMPARE(servers.failure()->reason, QStringLiteral("it is not a file"));
+    const app::Result<> added = settings::AddMachine(QStringLiteral("m"));
+    QCOMPARE(added.failure()->file, path);
+    QVERIFY(added.failure()->repeated);
+    QVERIFY(QFileInfo(path).isDir());
 }
 
 void TestSettings::unwritableFolderIsReported() {

@@ -22,6 +22,7 @@ public:
     // Removes every list entry and clears the text.
     void clear();
     void addItem(const QString& text);
+    void addItems(const QStringList& texts);
     void removeItem(int index);
     int count() const;
     QString itemText(int index) const;

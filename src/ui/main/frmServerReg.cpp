@@ -42,6 +42,10 @@ frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmSer
             &frmServerReg::lstMachines_Click);
     connect(ui->lstMachines, &QListWidget::itemPressed, this, &frmServerReg::lstMachines_Click);
     connect(ui->cmdRemMachine, &QPushButton::clicked, this, &frmServerReg::cmdRemMachine_Click);
+    // Started by the first paint; with no interval, it fires on the event
+    // loop's next turn.
+    m_loadAfterPaint.setSingleShot(true);
+    connect(&m_loadAfterPaint, &QTimer::timeout, this, &frmServerReg::loadLists);
 
     Form_Load();
 }
@@ -59,16 +63,43 @@ void frmServerReg::Form_Load() {
                               .arg(app::kVersionRevision));
     ui->lblCopyright->setText(QString::fromUtf8(app::kLegalNotice));
     ui->lblComments->setText(QString::fromUtf8(app::kComments));
+    // The lists wait for the first paint (loadLists): the window opens on the
+    // About page, where they are not seen.
+}
+
+void frmServerReg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // The window's first paint event comes as its first frame is drawn, and
+    // that frame is put on the screen before the event loop takes its next
+    // event: a timer started now reads the store once the user sees the
+    // window. (One started on the show event could fire before the window
+    // system asks for that frame.)
+    if (m_lists == Lists::Pending) {
+        m_lists = Lists::Queued;
+        m_loadAfterPaint.start();
+    }
+}
+
+void frmServerReg::loadLists() {
+    if (m_lists == Lists::Loading || m_lists == Lists::Loaded)
+        return;
+    // A message about the store, shown from here, runs an event loop of its
+    // own; the lists are not loaded twice meanwhile.
+    m_lists = Lists::Loading;
+    const QString typed = ui->cboServers->text();
     LoadServers();
+    if (!typed.isEmpty())
+        ui->cboServers->setText(typed);
     fillMachineList();
+    m_lists = Lists::Loaded;
+    Q_EMIT listsLoaded();
 }
 
 void frmServerReg::LoadServers() {
     ui->cboServers->clear();
     const app::Result<QStringList> servers = settings::Servers();
     common::report(servers);
-    for (const QString& name : servers.value())
-        ui->cboServers->addItem(name);
+    ui->cboServers->addItems(servers.value());
 }
 
 // Refilling is not a click: the Remove button keeps its state.
@@ -117,6 +148,7 @@ void frmServerReg::cmdTest_Click() {
 }
 
 void frmServerReg::cmdProp_Click() {
+    loadLists();
     const QString name = enteredServer();
     if (name.isEmpty())
         return;
@@ -152,12 +184,14 @@ void frmServerReg::cboServers_DblClick(int) {
 }
 
 void frmServerReg::cmdAdd_Click() {
+    loadLists();
     auto* wizard = new frmServerWizard(this);
     wizard->exec();
     LoadServers();
 }
 
 void frmServerReg::cmdRemServer_Click() {
+    loadLists();
     const QString name = ui->cboServers->text().trimmed();
     if (app::MsgBox(QStringLiteral("Remove %1?").arg(name), app::kYesNoQuestion,
                     app::kShortTitle) != app::kAnswerYes)
@@ -181,6 +215,7 @@ void frmServerReg::lstMachines_Click() {
 }
 
 void frmServerReg::cmdRemMachine_Click() {
+    loadLists();
     const QList<QListWidgetItem*> selected = ui->lstMachines->selectedItems();
     if (selected.isEmpty())
         return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 
 #include <memory>
 
@@ -20,8 +21,18 @@ public:
     // Refills the server list from the settings store and clears the text.
     void LoadServers();
 
+    // True once the server and machine lists hold what the settings store
+    // had: after the window's first paint, or earlier when a command needed
+    // them.
+    bool listsAreLoaded() const { return m_lists == Lists::Loaded; }
+
+Q_SIGNALS:
+    // The lists have been filled from the settings store (once per window).
+    void listsLoaded();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private Q_SLOTS:
     void cboServers_Change(const QString& text);
@@ -37,10 +48,18 @@ private Q_SLOTS:
 
 private:
     void Form_Load();
+    // The part of the load step that reads the settings store: both lists,
+    // filled once. A name typed before then stays in the edit field. The
+    // commands that work on the lists call it first, so that one given
+    // before the first paint acts on the stored entries, not on empty lists.
+    void loadLists();
     void fillMachineList();
     // The trimmed class name, or an empty string after telling the user
     // that one must be entered.
     QString enteredServer();
 
     std::unique_ptr<Ui::frmServerReg> ui;
+    enum class Lists { Pending, Queued, Loading, Loaded };
+    Lists m_lists = Lists::Pending;
+    QTimer m_loadAfterPaint;
 };

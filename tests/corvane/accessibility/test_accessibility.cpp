@@ -261,6 +261,8 @@ QList<QWidget*> TestAccessibility::openWindows() {
         if (!QTest::qWaitForWindowExposed(window))
             qFatal("window not shown");
     }
+    if (!QTest::qWaitFor([this] { return m_main->listsAreLoaded(); }))
+        qFatal("main window's lists not loaded");
     return {m_main, wizard, props, test};
 }
 

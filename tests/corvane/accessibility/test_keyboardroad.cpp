@@ -117,6 +117,7 @@ void TestKeyboardRoad::readmeRoadWithKeysOnly() {
     w->show();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     QTRY_VERIFY(w->isActiveWindow());
+    QTRY_VERIFY(w->listsAreLoaded());
     auto* tabs = control<QTabWidget>(w, "tabClassReg");
     auto* combo = control<common::SimpleCombo>(w, "cboServers");
     auto* machines = control<QListWidget>(w, "lstMachines");

@@ -94,7 +94,8 @@ void TestCommands::cleanup() {
 frmServerReg* TestCommands::open() {
     m_window = new frmServerReg;
     m_window->show();
-    if (!QTest::qWaitForWindowExposed(m_window))
+    if (!QTest::qWaitForWindowExposed(m_window) ||
+        !QTest::qWaitFor([this] { return m_window->listsAreLoaded(); }))
         qFatal("main window not shown");
     control<QTabWidget>(m_window, "tabClassReg")->setCurrentIndex(0);
     return m_window;
