@@ -3,6 +3,7 @@
 // pages, desktop files and service units working from there.
 
 #include "app/help.h"
+#include "app/installation.h"
 
 #include <automation/environment.h>
 
@@ -71,6 +72,7 @@ private Q_SLOTS:
     void helpFileBesideOrInstalled();
     void installedCorvaneShowsInstalledHelp();
     void installedCorvaneUsesThemedIcon();
+    void installedCorvaneLoadsItsCreationModule();
     void installedToolsWorkTogether();
     void completionKnowsEveryCommandAndOption();
     void manualPagesRenderAndCoverTheCommands();
@@ -88,9 +90,10 @@ private:
     // The options a program's help lists, without --help.
     QStringList options(const QStringList& helpArgs, const QString& program) const;
     QStringList complete(const QStringList& words) const;
-    // Runs the installed corvane until its main window shows; what the window
-    // probe saw of it.
-    QByteArray probeCorvane(const QString& dataDirs) const;
+    // Runs the installed corvane until its main window shows (and, given a
+    // class, until the test of that class has shown its outcome); what the
+    // window probe saw of it.
+    QByteArray probeCorvane(const QString& dataDirs, const QString& testClass = {}) const;
 
     QTemporaryDir m_dest;
     std::optional<ScopedXdgEnvironment> m_env;
@@ -116,6 +119,7 @@ void TestInstall::installsExactlyTheExpectedFiles() {
         BINDIR "/automationctl",
         BINDIR "/automation-host",
         SERVERDIR "/Server.exe",
+        QStringLiteral(MODULEDIR "/") + QLatin1String(app::kCreationModuleName),
         DATADIR "/corvane/TALVO.HLP",
         DATADIR "/applications/" APP_ID ".desktop",
         DATADIR "/metainfo/" APP_ID ".metainfo.xml",
@@ -167,11 +171,13 @@ void TestInstall::helpFileBesideOrInstalled() {
     QCOMPARE(app::locateHelpFile(bin), beside);
 }
 
-QByteArray TestInstall::probeCorvane(const QString& dataDirs) const {
+QByteArray TestInstall::probeCorvane(const QString& dataDirs, const QString& testClass) const {
     const QString output = m_env->root() + QStringLiteral("/probe.txt");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(WINDOW_PROBE));
     env.insert(QStringLiteral("WINDOW_PROBE_OUTPUT"), output);
+    if (!testClass.isEmpty())
+        env.insert(QStringLiteral("WINDOW_PROBE_TEST"), testClass);
     // Where a desktop looks for icons.
     env.insert(QStringLiteral("XDG_DATA_DIRS"), dataDirs);
     const Run r = run(bin(QStringLiteral("corvane")), {}, env);
@@ -225,6 +231,32 @@ void TestInstall::installedCorvaneUsesThemedIcon() {
     QVERIFY(probeCorvane(staged(QStringLiteral(DATADIR))).startsWith("icon corvane\n"));
     // Without the installed icons the built-in one stands in.
     QVERIFY(probeCorvane(m_env->dataHome()).startsWith("icon \n"));
+}
+
+void TestInstall::installedCorvaneLoadsItsCreationModule() {
+    // The installed sample server registers itself with its installed path.
+    QCOMPARE(run(staged(QStringLiteral(SERVERDIR "/Server.exe")), {}).code, 0);
+    const QByteArray report =
+        probeCorvane(staged(QStringLiteral(DATADIR)), QStringLiteral("Server.Application"));
+    QStringList atStart;
+    QStringList afterTest;
+    for (const QString& line : QString::fromUtf8(report).split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("mapped ")))
+            atStart.append(line.section(QLatin1Char(' '), 1));
+        else if (line.startsWith(QLatin1String("mapped-after ")))
+            afterTest.append(line.section(QLatin1Char(' '), 1));
+    }
+    QVERIFY2(report.contains("\nstatus Object Created Successfully\n"), report);
+    // Staged under another root than the one it was built for, the program
+    // finds its module relative to itself, and maps Qt Network only then.
+    const QString module =
+        QFileInfo(staged(QStringLiteral(MODULEDIR "/") + QLatin1String(app::kCreationModuleName)))
+            .canonicalFilePath();
+    QVERIFY(!module.isEmpty());
+    QVERIFY(!atStart.contains(module));
+    QVERIFY(afterTest.contains(module));
+    QVERIFY(!atStart.isEmpty() && atStart.filter(QStringLiteral("/libQt6Network.so")).isEmpty());
+    QVERIFY(!afterTest.filter(QStringLiteral("/libQt6Network.so")).isEmpty());
 }
 
 void TestInstall::installedToolsWorkTogether() {

@@ -2,6 +2,7 @@
 
 #include "ui_frmTest.h"
 
+#include "registration/creation.h"
 #include "ui/common/accessibility.h"
 #include "ui/common/framing.h"
 #include "ui/common/placement.h"
@@ -34,7 +35,6 @@ frmTest::frmTest() : QDialog(nullptr), ui(new Ui::frmTest) {
     setWindowIcon(icon);
 
     connect(ui->cmdOK, &QPushButton::clicked, this, &frmTest::cmdOK_Click);
-    connect(&m_factory, &automation::ObjectFactory::finished, this, &frmTest::Factory_Finished);
 }
 
 frmTest::~frmTest() = default;
@@ -62,20 +62,23 @@ void frmTest::Form_Load() {
     RunTest();
 }
 
-// The creation runs through the event loop and its outcome arrives as a
-// signal: every window keeps working meanwhile, and the outcome shows the
+// The creation runs through the event loop and its outcome arrives from
+// there: every window keeps working meanwhile, and the outcome shows the
 // moment it arrives, whatever dialog is open then. The automation layer's
-// time-outs bound the wait.
+// time-outs bound the wait. The creator releases the object at once: only
+// whether it could be made matters. A creation module that cannot be loaded
+// is a failure like any other, its reason naming the module.
 void frmTest::RunTest() {
     setCursor(Qt::WaitCursor);
-    m_factory.create(Server);
+    if (!m_creator)
+        m_creator = registration::newObjectCreator();
+    m_creator->create(Server, [this](const registration::CreationOutcome& outcome) {
+        Creator_Finished(outcome);
+    });
 }
 
-void frmTest::Factory_Finished(const automation::CreateResult& result) {
-    const bool created = result.ok();
-    // Only whether the object could be made matters.
-    if (result.object)
-        result.object->release();
+void frmTest::Creator_Finished(const registration::CreationOutcome& outcome) {
+    const bool created = outcome.ok;
     ui->lblStatus->setText(created ? kSucceeded : kFailed);
     common::announce(ui->lblStatus);
     // The reason names the class as given; a tool tip would take a name that
@@ -83,7 +86,7 @@ void frmTest::Factory_Finished(const automation::CreateResult& result) {
     // at the tool tip's width: a reason may name a path and an identity.
     ui->lblStatus->setToolTip(created ? QString()
                                       : QStringLiteral("<p style='white-space:pre-wrap'>%1</p>")
-                                            .arg(result.reason.toHtmlEscaped()));
+                                            .arg(outcome.reason.toHtmlEscaped()));
     ui->cmdOK->setEnabled(true);
     unsetCursor();
 }
@@ -98,7 +101,8 @@ void frmTest::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
     if (!event->isAccepted())
         return;
-    m_factory.cancel();
+    if (m_creator)
+        m_creator->cancel();
     if (current == this)
         current = nullptr;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <automation/objectfactory.h>
+#include "registration/objectcreator.h"
 
 #include <QDialog>
 #include <QString>
@@ -36,15 +36,16 @@ protected:
 
 private Q_SLOTS:
     void cmdOK_Click();
-    void Factory_Finished(const automation::CreateResult& result);
 
 private:
     frmTest();
     void Form_Load();
     void RunTest();
+    void Creator_Finished(const registration::CreationOutcome& outcome);
 
     std::unique_ptr<Ui::frmTest> ui;
-    // Declared after ui: a creation still pending when the window goes is
-    // cancelled while the controls still exist.
-    automation::ObjectFactory m_factory;
+    // Made by the first test, which loads the creation module. Declared after
+    // ui: a creation still pending when the window goes is cancelled while
+    // the controls still exist.
+    std::unique_ptr<registration::ObjectCreator> m_creator;
 };
