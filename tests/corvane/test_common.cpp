@@ -6,6 +6,7 @@
 #include "settings/store.h"
 #include "testenv.h"
 #include "ui/common/fields.h"
+#include "ui/common/framing.h"
 #include "ui/common/messageboxes.h"
 #include "ui/common/placement.h"
 #include "ui/common/simplecombo.h"
@@ -41,6 +42,7 @@ private Q_SLOTS:
     void failuresAreToldInTheirWords_data();
     void failuresAreToldInTheirWords();
     void unreadableSettingsAreToldOnce();
+    void layoutFontIsNotSetTwice();
 
 private:
     std::unique_ptr<ScopedXdgEnvironment> m_env;
@@ -331,6 +333,41 @@ void TestCommon::unreadableSettingsAreToldOnce() {
     common::FillMachines(&list);
     QCOMPARE(messages.count(), 2);
     QCOMPARE(list.count(), 0);
+}
+
+// Start-up sets the layout font for the whole program before the first
+// widget: framing a window then tells none of its controls of a font change.
+// A window framed under another application font still gets the layout font.
+void TestCommon::layoutFontIsNotSetTwice() {
+    struct FontChanges : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            count += event->type() == QEvent::FontChange;
+            return false;
+        }
+    };
+    const QFont original = QApplication::font();
+    const auto framedLabelChanges = [](QFont* windowFont) {
+        QDialog window;
+        auto* label = new QLabel(QStringLiteral("text"), &window);
+        FontChanges changes;
+        label->installEventFilter(&changes);
+        common::setupLayoutWindow(&window, common::kCloseAndHelpButtons);
+        window.setAttribute(Qt::WA_DeleteOnClose, false);
+        *windowFont = window.font();
+        return changes.count;
+    };
+    QFont framed;
+    QApplication::setFont(common::layoutFont());
+    QCOMPARE(framedLabelChanges(&framed), 0);
+    QCOMPARE(framed.family(), common::kLayoutFamily);
+    QFont other(QStringLiteral("Courier"));
+    other.setPointSize(14);
+    QApplication::setFont(other);
+    QVERIFY(framedLabelChanges(&framed) > 0);
+    QCOMPARE(framed.family(), common::kLayoutFamily);
+    QCOMPARE(framed.pointSizeF(), common::kLayoutPointSize);
+    QApplication::setFont(original);
 }
 
 QTEST_MAIN(TestCommon)

@@ -157,6 +157,11 @@ void TestCreationModule::startUpMapsNoClientUntilATest() {
     const QStringList atStart = clientLibrariesIn(probe.mapped);
     QVERIFY2(atStart.isEmpty(), qPrintable(atStart.join(QLatin1Char(' '))));
     QVERIFY(probe.mapped.filter(QLatin1String(app::kCreationModuleName)).isEmpty());
+    // Nor an image plugin (the icons are read as PNG without asking them) or
+    // Qt's SQL module (the settings store talks to SQLite itself).
+    const QStringList extras = probe.mapped.filter(QStringLiteral("/imageformats/")) +
+                               probe.mapped.filter(QStringLiteral("/libQt6Sql.so"));
+    QVERIFY2(extras.isEmpty(), qPrintable(extras.join(QLatin1Char(' '))));
 
     // The test loads the module beside the program, and the client with it.
     QVERIFY2(probe.status == kSucceeded,
