@@ -336,8 +336,9 @@ void TestCommon::unreadableSettingsAreToldOnce() {
 }
 
 // Start-up sets the layout font for the whole program before the first
-// widget: framing a window then tells none of its controls of a font change.
-// A window framed under another application font still gets the layout font.
+// widget: framing a window then tells none of its controls of a font change,
+// as long as the font it frames with is that font. A window framed under
+// another application font still gets the layout font.
 void TestCommon::layoutFontIsNotSetTwice() {
     struct FontChanges : QObject {
         int count = 0;

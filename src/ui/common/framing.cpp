@@ -91,11 +91,6 @@ QFont layoutFont(const QString& family, double pointSize, bool bold) {
 }
 
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold) {
-    // Setting a font sends every child a font change, even when the font it
-    // inherits is that font already (the application's, at start-up).
-    const QFont current = widget->font();
-    if (current.family() == family && current.pointSizeF() == pointSize && current.bold() == bold)
-        return;
     widget->setFont(layoutFont(family, pointSize, bold));
 }
 

@@ -36,7 +36,7 @@ inline constexpr double kLayoutPointSize = 8.25;
 QFont layoutFont(const QString& family = kLayoutFamily, double pointSize = kLayoutPointSize,
                  bool bold = false);
 
-// Gives a widget a layout font unless it has that font already.
+// Gives a widget a layout font.
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold = false);
 
 // An image of the resources read as PNG, without asking every image plugin
