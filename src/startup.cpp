@@ -12,10 +12,7 @@
 
 QWidget* startCorvane() {
     QApplication::setApplicationName(app::kAppTitle);
-    // Set before the first widget exists, the layout font is every widget's
-    // from the start: no widget is laid out in another font first and then
-    // told of a change.
-    QApplication::setFont(common::layoutFont());
+    common::useLayoutFontThroughout();
     // Once installed, the desktop shows the icon theme's icon and matches the
     // windows to the desktop entry; the built-in icon stands in before that.
     const QIcon icon = QIcon::fromTheme(QLatin1String(app::kIconName),

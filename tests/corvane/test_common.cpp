@@ -337,8 +337,9 @@ void TestCommon::unreadableSettingsAreToldOnce() {
 
 // Start-up sets the layout font for the whole program before the first
 // widget: framing a window then tells none of its controls of a font change,
-// as long as the font it frames with is that font. A window framed under
-// another application font still gets the layout font.
+// as long as the font it frames with is that font, and message boxes keep
+// their own. A window framed under another application font still gets the
+// layout font.
 void TestCommon::layoutFontIsNotSetTwice() {
     struct FontChanges : QObject {
         int count = 0;
@@ -359,8 +360,14 @@ void TestCommon::layoutFontIsNotSetTwice() {
         return changes.count;
     };
     QFont framed;
-    QApplication::setFont(common::layoutFont());
+    common::useLayoutFontThroughout();
     QCOMPARE(framedLabelChanges(&framed), 0);
+    // Message boxes keep the font they had.
+    QMessageBox box;
+    box.ensurePolished();
+    QCOMPARE(box.font(), original);
+    for (const char* className : common::kDesktopFontClasses)
+        QApplication::setFont(original, className);
     QCOMPARE(framed.family(), common::kLayoutFamily);
     QFont other(QStringLiteral("Courier"));
     other.setPointSize(14);

@@ -94,6 +94,16 @@ void setLayoutFont(QWidget* widget, const QString& family, double pointSize, boo
     widget->setFont(layoutFont(family, pointSize, bold));
 }
 
+void useLayoutFontThroughout() {
+    QList<QFont> desktopFonts;
+    for (const char* className : kDesktopFontClasses)
+        desktopFonts.append(QApplication::font(className));
+    // The application font first: setting it forgets every class's own.
+    QApplication::setFont(layoutFont());
+    for (qsizetype i = 0; i < desktopFonts.size(); ++i)
+        QApplication::setFont(desktopFonts.at(i), kDesktopFontClasses[i]);
+}
+
 QPixmap readPng(const QString& path) {
     QImageReader reader(path, "png");
     reader.setAutoDetectImageFormat(false);

@@ -36,6 +36,16 @@ inline constexpr double kLayoutPointSize = 8.25;
 QFont layoutFont(const QString& family = kLayoutFamily, double pointSize = kLayoutPointSize,
                  bool bold = false);
 
+// What Qt shows on the program's behalf, which keeps the desktop's font:
+// message boxes, the file dialog, tool tips and What's This help.
+inline constexpr const char* kDesktopFontClasses[] = {"QMessageBox", "QFileDialog", "QTipLabel",
+                                                      "QWhatsThat"};
+
+// Makes the layout font the application's, for every widget made from now on
+// but those of kDesktopFontClasses. Called before the first widget exists, it
+// spares each window laying its controls out in another font first.
+void useLayoutFontThroughout();
+
 // Gives a widget a layout font.
 void setLayoutFont(QWidget* widget, const QString& family, double pointSize, bool bold = false);
 
