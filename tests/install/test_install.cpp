@@ -331,9 +331,9 @@ void TestInstall::completionKnowsEveryCommandAndOption() {
             this->options({command, "--help"}, QStringLiteral("automationctl"));
         QVERIFY2(zsh.contains("'" + command.toUtf8() + ":"), qPrintable(command));
         for (const QString& option : options) {
-            const QRegularExpression spec(
+            const QRegularExpression described(
                 QStringLiteral("['\\)]%1=?\\[").arg(QRegularExpression::escape(option)));
-            QVERIFY2(spec.match(QString::fromUtf8(zsh)).hasMatch(),
+            QVERIFY2(described.match(QString::fromUtf8(zsh)).hasMatch(),
                      qPrintable(command + ' ' + option));
         }
         QCOMPARE(complete({command, "--"}), sorted(options + QStringList{"--help"}));
