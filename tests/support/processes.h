@@ -116,7 +116,7 @@ public:
 
     // A copy of program in bin/, owned by the user; its path.
     QString install(const QString& program) {
-        const QString copy = root() + QStringLiteral("/bin/") + QFileInfo(program).fileName();
+        QString copy = root() + QStringLiteral("/bin/") + QFileInfo(program).fileName();
         if (!QFileInfo::exists(copy)) {
             QFile::copy(program, copy);
             QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
