@@ -38,6 +38,14 @@ QString errorName(Error error) {
             return QStringLiteral("NotAuthorized");
         case Error::LevelRefused:
             return QStringLiteral("LevelRefused");
+        case Error::UnknownMember:
+            return QStringLiteral("UnknownMember");
+        case Error::InvalidArguments:
+            return QStringLiteral("InvalidArguments");
+        case Error::CallFailed:
+            return QStringLiteral("CallFailed");
+        case Error::Disconnected:
+            return QStringLiteral("Disconnected");
     }
     return QStringLiteral("Error(%1)").arg(int(error));
 }

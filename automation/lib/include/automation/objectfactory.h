@@ -1,10 +1,12 @@
 #pragma once
 
+#include <automation/calls.h>
 #include <automation/status.h>
 
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace automation {
@@ -12,10 +14,21 @@ namespace automation {
 // Why an object could not be created: the layer's error codes (status.h).
 using CreateError = Error;
 
-// A created object. Releasing it (release() or destroying the handle) tells
-// the server, which may then exit when it has no objects left.
+// A created object. Releasing it (release() or destroying the handle) closes
+// its connection, which releases it in the server; the server may then exit
+// when it has no objects left.
+//
+// Calls are late-bound: the handle reads the object's interface once and
+// converts QVariant arguments to the types it names. Every asynchronous
+// operation calls its done exactly once, through the event loop and never
+// from inside the call that started it: with the outcome, with a time-out
+// after callTimeoutMs(), or with Disconnected when the object is released or
+// its connection ends first.
 class ObjectHandle {
 public:
+    using InterfaceDone = std::function<void(const Status&, const ObjectInterface&)>;
+    using CallDone = std::function<void(const CallResult&)>;
+
     virtual ~ObjectHandle() = default;
     virtual QString className() const = 0;
     virtual bool isValid() const = 0;
@@ -23,6 +36,18 @@ public:
     // What the server said about the object when it created it (for the
     // sample server: the class, its process id and machine).
     virtual QString description() const { return QString(); }
+
+    virtual void introspect(InterfaceDone done) = 0;
+    virtual void call(const QString& method, const QVariantList& args, CallDone done) = 0;
+    // Reads a property; the value is the result's value().
+    virtual void readProperty(const QString& name, CallDone done) = 0;
+    // Writes a property, converted to its type; done carries no value.
+    virtual void writeProperty(const QString& name, const QVariant& value, CallDone done) = 0;
+    // The object's signals and property changes, and the end of its connection.
+    virtual ObjectEvents* events() = 0;
+
+    virtual void setCallTimeout(int ms) = 0;
+    virtual int callTimeout() const = 0;
 };
 
 struct CreateResult {
@@ -39,6 +64,7 @@ struct Timeouts {
     int connectMs = 5000;      // one connection attempt (local socket or TCP), and a TLS handshake
     int activationMs = 10000;  // from request sent (or server started) to the answer
     int totalMs = 20000;       // the whole call
+    int callMs = 30000;        // each call on a created object (ObjectHandle::setCallTimeout)
 };
 
 // Creates objects asynchronously through the Qt event loop: create() returns at
@@ -125,6 +151,13 @@ private:
 //   LevelRefused        the host does not accept the class's level (level
 //                       "1" without --allow-anonymous), or the level is unknown
 CreateResult createObject(const QString& className);
+
+// Blocking forms of the handle's calls, for tools and tests: each runs a
+// local event loop until the outcome is in (bounded by the call time-out).
+Status introspectObject(ObjectHandle& object, ObjectInterface* interface);
+CallResult callMethod(ObjectHandle& object, const QString& method, const QVariantList& args = {});
+CallResult readProperty(ObjectHandle& object, const QString& name);
+CallResult writeProperty(ObjectHandle& object, const QString& name, const QVariant& value);
 
 }  // namespace automation
 

@@ -3,6 +3,7 @@
 #include <automation/broker.h>
 
 #include <QList>
+#include <QObject>
 #include <QString>
 #include <QTimer>
 
@@ -14,12 +15,33 @@ class QLocalServer;
 // What a server program links to register its classes and to serve them.
 namespace automation {
 
-// An object made by a server for one client.
-class ServedObject {
+// An object made by a server for one client. What a client can call is
+// declared with Qt's meta-object system: each Q_PROPERTY (writable when it
+// has WRITE, announced on change when it has NOTIFY), each public slot and
+// Q_INVOKABLE method, and each signal. Parameters, results and properties of
+// these types are offered, others are left out with a line on stderr:
+//   QString s, bool b, int i, uint u, qlonglong x, qulonglong t, double d,
+//   QByteArray ay, QStringList as, QVariant v, QVariantList av, QVariantMap a{sv}
+// A method has at most 10 parameters; D-Bus has no overloads, so of methods
+// with one name only the first declared is offered.
+class ServedObject : public QObject {
+    Q_OBJECT
 public:
-    virtual ~ServedObject() = default;
+    using QObject::QObject;
     // Told to the client with the new object's id.
     virtual QString description() const = 0;
+
+    // Called from inside a method a client called: the call is answered with
+    // this error (org.freedesktop.DBus.Error.Failed and message, or the
+    // D-Bus error name given) instead of the method's result.
+    void failCall(const QString& message,
+                  const QString& errorName = QStringLiteral("org.freedesktop.DBus.Error.Failed"));
+    // The error set by failCall() during the current call, and its reset.
+    bool takeCallError(QString* name, QString* message);
+
+private:
+    QString m_errorName;
+    QString m_errorMessage;
 };
 
 struct ServedClass {

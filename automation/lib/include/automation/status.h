@@ -28,8 +28,14 @@ enum class Error : quint8 {
     UnknownHost = 14,    // the host's identity is not the one recorded for the machine
     NotAuthorized = 15,  // the host does not know the client's identity
     LevelRefused = 16,   // the authentication level is not allowed here
+    // Calls on a created object; never sent in a Failed frame.
+    UnknownMember = 17,     // the object has no such method or property
+    InvalidArguments = 18,  // wrong number of arguments, or one of the wrong type
+    CallFailed = 19,        // the server answered the call with an error
+    Disconnected = 20,      // the object's connection ended before the answer
 };
-inline constexpr Error LastError = Error::LevelRefused;
+// The last code a Failed frame may carry.
+inline constexpr Error LastWireError = Error::LevelRefused;
 
 // The enumerator's name, e.g. "ServerTimeout", for messages and tools.
 QString errorName(Error error);
