@@ -476,7 +476,7 @@ int introspect(QCommandLineParser& parser, const QStringList& args) {
                               {QStringLiteral("signals"), signalList}});
     } else {
         out << printable(t.object->className());
-        if (!iface.name.isEmpty())
+        if (!iface.name.isEmpty() && iface.name != t.object->className())
             out << " (interface " << printable(iface.name) << ')';
         out << "\n\nProperties:\n";
         qsizetype nameWidth = 0, typeWidth = 0;
