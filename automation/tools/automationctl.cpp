@@ -929,13 +929,13 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("introspect"),
          {"NAME", "Create an object and list its properties (with values), methods, signals.",
           introspect, addCallOptions,
-          "\nProperties show name, D-Bus type, access and current value; methods their\n"
+          "Properties show name, D-Bus type, access and current value; methods their\n"
           "parameters (type and name) and result type; signals their arguments.\n"
           "With --json, one JSON object: class, interface, properties, methods, signals."}},
         {QStringLiteral("call"),
          {"NAME METHOD [ARG...]", "Create an object, call METHOD with the ARGs, print the result.",
           call, addCallOptions,
-          "\nEach ARG is converted to its parameter's type: numbers, true and false and\n"
+          "Each ARG is converted to its parameter's type: numbers, true and false and\n"
           "strings are typed as they are; a list, a structure or a map is written as\n"
           "JSON ('[1, 2]', '{\"key\": \"value\"}'), and a variant as JSON or as plain\n"
           "text. The result prints as text (lists and maps as JSON), one value a line;\n"
@@ -945,13 +945,13 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("property"),
          {"NAME PROP [VALUE]", "Create an object and print a property, or set it to VALUE.",
           property, addCallOptions,
-          "\nVALUE is converted as call converts its arguments; after setting, the value\n"
+          "VALUE is converted as call converts its arguments; after setting, the value\n"
           "read back is printed. With --json: {\"class\", \"property\", \"type\", \"value\"}.\n"
           "Example: automationctl property Server.Application Counter 7"}},
         {QStringLiteral("watch"),
          {"NAME [SIGNAL]", "Create an object and print its signals (or SIGNAL only) until stopped.",
           watch, addCallOptions,
-          "\nOne line per signal, NAME(ARG, ...), and per changed property, NAME = VALUE\n"
+          "One line per signal, NAME(ARG, ...), and per changed property, NAME = VALUE\n"
           "(property changes only without SIGNAL). With --json, one JSON object a line:\n"
           "{\"signal\", \"args\"} or {\"property\", \"value\"}. Ctrl+C or SIGTERM stops it\n"
           "(exit 0); the end of the object's connection stops it with exit 1."}},
@@ -1048,10 +1048,12 @@ int main(int argc, char** argv) {
     }
     const Command& command = found->second;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("automationctl %1 %2\n%3%4")
-                                         .arg(found->first, QLatin1String(command.arguments),
-                                              QLatin1String(command.summary),
-                                              QLatin1String(command.details)));
+    QString description =
+        QStringLiteral("automationctl %1 %2\n%3")
+            .arg(found->first, QLatin1String(command.arguments), QLatin1String(command.summary));
+    if (*command.details)
+        description += QLatin1String("\n\n") + QLatin1String(command.details);
+    parser.setApplicationDescription(description);
     parser.addHelpOption();
     const QStringList positional =
         QString::fromLatin1(command.arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts);
