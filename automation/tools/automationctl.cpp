@@ -367,6 +367,22 @@ QString memberNames(const QList<Member>& members) {
     return names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1String(", "));
 }
 
+bool holdsNull(const QJsonValue& value) {
+    if (value.isNull())
+        return true;
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::any_of(array.begin(), array.end(),
+                           [](const QJsonValue& item) { return holdsNull(item); });
+    }
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        return std::any_of(object.begin(), object.end(),
+                           [](const QJsonValue& item) { return holdsNull(item); });
+    }
+    return false;
+}
+
 // A value typed on the command line for a parameter or property of the given
 // D-Bus type. Containers and variants are read as JSON (a variant that is not
 // JSON is the text itself); anything else goes as text, which the library
@@ -383,6 +399,10 @@ bool typedValue(const QString& text, const QString& signature, QVariant* value, 
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson('[' + text.toUtf8() + ']', &error);
     if (error.error == QJsonParseError::NoError && doc.array().size() == 1) {
+        if (holdsNull(doc.array().first())) {
+            *why = QStringLiteral("JSON null has no D-Bus value");
+            return false;
+        }
         *value = doc.array().first().toVariant();
         return true;
     }
