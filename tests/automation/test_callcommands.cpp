@@ -77,8 +77,12 @@ private slots:
         ObjectFactory::setDefaultTimeouts(Timeouts());
         QCOMPARE(runProgram(SERVER_EXE), 0);
         QCOMPARE(runProgram(SIGNAL_SERVER), 0);
+        QCOMPARE(runProgram(TEST_SERVER), 0);
     }
-    void cleanup() { m_env.reset(); }
+    void cleanup() {
+        m_host.reset();
+        m_env.reset();
+    }
 
     void commands_data() {
         QTest::addColumn<QStringList>("args");
@@ -149,6 +153,33 @@ private slots:
                            "\"type\":\"i\",\"value\":-3\\}\\n\\z"}
             << QString() << true;
 
+        // Containers and variants are typed as JSON; lists and maps print as JSON.
+        QTest::newRow("a list")
+            << QStringList{"call", "Test.Calls", "Reverse", "[1, \"two\", true, 2.5, [\"inner\"]]"}
+            << 0 << QStringList{"\\A\\[\\[\"inner\"\\],2\\.5,true,\"two\",1\\]\\n\\z"} << QString()
+            << false;
+        QTest::newRow("maps") << QStringList{"call", "Test.Calls", "Merge",
+                                             "{\"a\": 1, \"b\": [2]}", "{\"b\": \"x\"}"}
+                              << 0 << QStringList{"\\A\\{\"a\":1,\"b\":\"x\"\\}\\n\\z"} << QString()
+                              << false;
+        QTest::newRow("a string list and a double")
+            << QStringList{"call", "--json", "Test.Calls", "Split", "x y"} << 0
+            << QStringList{"\"results\":\\[\\[\"x\",\"y\"\\]\\]"} << QString() << true;
+        QTest::newRow("a 64-bit integer") << QStringList{"call", "Test.Calls", "Half", "-7"} << 0
+                                          << QStringList{"\\A-3\\.5\\n\\z"} << QString() << false;
+        QTest::newRow("not JSON")
+            << QStringList{"call", "Test.Calls", "Reverse", "[1, 2"} << 1 << QStringList{"\\A\\z"}
+            << "InvalidArguments: argument 1 \\(av items\\) of Reverse\\(av items\\) -> av: it "
+               "is not JSON"
+            << false;
+        QTest::newRow("JSON null") << QStringList{"call", "Test.Calls", "Reverse", "[1, null]"} << 1
+                                   << QStringList{"\\A\\z"}
+                                   << "InvalidArguments: .*JSON null has no D-Bus value$" << false;
+        QTest::newRow("no answer in time")
+            << QStringList{"call", "--timeout", "300", "Test.Calls", "Hang"} << 1
+            << QStringList{"\\A\\z"} << "^automationctl: Test\\.Calls\\.Hang: Timeout: \\S"
+            << false;
+
         // Refusals: exit 1, nothing on stdout, the error's name and a reason.
         QTest::newRow("too few arguments")
             << QStringList{"call", app, "Add", "2"} << 1 << QStringList{"\\A\\z"}
@@ -218,6 +249,27 @@ private slots:
         const Run r = ctl({"call", "--json", "Server.Application", "Echo", text});
         QCOMPARE(r.code, 0);
         QCOMPARE(jsonObject(r.out).value("results").toArray(), QJsonArray{text});
+    }
+
+    // Through automation-host, over TLS, the commands work as they do locally.
+    void callsThroughTheHost() {
+        m_host.emplace();
+        QVERIFY(m_host->start());
+        m_env->setVariable("AUTOMATION_HOST_PORT", QByteArray::number(m_host->port()));
+        Run r = ctl(
+            {"set", "Server.Application", "--remote", "--machine", "127.0.0.1", "--level", "6"});
+        QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+        r = ctl({"call", "Server.Application", "Echo", "héllo wörld"});
+        QVERIFY2(r.code == 0 && r.out == "héllo wörld\n", qPrintable(r.out + r.err));
+        r = ctl({"property", "Server.Application", "Counter", "7"});
+        QVERIFY2(r.code == 0 && r.out == "7\n", qPrintable(r.out + r.err));
+        // They went through the host: without it, nothing answers.
+        m_host.reset();
+        r = ctl({"call", "Server.Application", "Echo", "x"});
+        QVERIFY2(r.code == 1 && r.out.isEmpty() &&
+                     r.err.startsWith("automationctl: cannot create Server.Application: "
+                                      "ConnectionRefused: "),
+                 qPrintable(r.out + r.err));
     }
 
     void watchPrintsSignalsAndChangesUntilStopped() {
@@ -293,6 +345,7 @@ private slots:
 
 private:
     std::optional<ScopedXdgEnvironment> m_env;
+    std::optional<HostProcess> m_host;
 };
 
 QTEST_GUILESS_MAIN(TestCallCommands)
