@@ -5,7 +5,9 @@
 #include "../lib/src/callhandle.h"
 #include "../lib/src/channel.h"
 #include "../lib/src/pipe.h"
+#include "peers.h"
 
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QSysInfo>
@@ -17,11 +19,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
+
 namespace automation {
 
 namespace {
 
 constexpr char TlsRecord = 0x16;
+
+// An object made for a client, with the share of the host's objects it takes.
+struct Held {
+    std::shared_ptr<ObjectHandle> object;
+    std::shared_ptr<void> share;
+};
 
 class Listener final : public QTcpServer {
 public:
@@ -34,61 +45,38 @@ private:
     Host* m_host;
 };
 
-QString addressOf(qintptr descriptor, QString* shown) {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof storage;
-    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&storage), &length) != 0) {
-        *shown = QStringLiteral("an unknown peer");
-        return *shown;
-    }
-    QHostAddress address(reinterpret_cast<sockaddr*>(&storage));
-    quint16 port = 0;
-    if (storage.ss_family == AF_INET)
-        port = ntohs(reinterpret_cast<sockaddr_in*>(&storage)->sin_port);
-    else if (storage.ss_family == AF_INET6)
-        port = ntohs(reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port);
-    // An IPv4 client of a dual-stack socket counts as its IPv4 address.
-    bool v4 = false;
-    const quint32 ip4 = address.toIPv4Address(&v4);
-    if (v4)
-        address = QHostAddress(ip4);
-    const QString text = address.toString();
-    *shown = (address.protocol() == QAbstractSocket::IPv6Protocol
-                  ? QLatin1Char('[') + text + QLatin1Char(']')
-                  : text) +
-             QLatin1Char(':') + QString::number(port);
-    return text;
-}
-
 }  // namespace
 
 // A connection from its acceptance until its peer is checked (or, refused,
-// until it has gone): it holds one of its address's unchecked slots.
+// until it has gone): it holds one of the unauthenticated slots, counted
+// for its origin.
 class Host::Pending : public QObject {
 public:
     Pending(Host* host, qintptr descriptor)
-        : QObject(host), m_host(host), m_descriptor(descriptor) {
-        address = addressOf(descriptor, &shown);
-        ++m_host->m_unchecked[address];
+        : QObject(host), origin(originOf(int(descriptor))), m_host(host), m_descriptor(descriptor) {
+        ++m_host->m_unchecked[origin.key];
         ++m_host->m_uncheckedTotal;
+        m_host->m_pending.append(this);
         deadline.setSingleShot(true);
     }
     ~Pending() override {
         if (m_descriptor >= 0)
             ::close(int(m_descriptor));
-        if (--m_host->m_unchecked[address] <= 0)
-            m_host->m_unchecked.remove(address);
+        if (--m_host->m_unchecked[origin.key] <= 0)
+            m_host->m_unchecked.remove(origin.key);
         --m_host->m_uncheckedTotal;
+        m_host->m_pending.removeOne(this);
     }
 
     // The descriptor passes to the socket that now wraps it.
     qintptr takeDescriptor() { return std::exchange(m_descriptor, -1); }
     qintptr descriptor() const { return m_descriptor; }
 
-    QString address;
-    QString shown;
+    const ClientOrigin origin;
     QTimer deadline;
     QSocketNotifier* notifier = nullptr;
+    bool refused = false;           // only waits for the client to read why
+    QPointer<QIODevice> lingering;  // the refused connection
 
 private:
     Host* m_host;
@@ -142,17 +130,55 @@ void Host::log(const QString& peer, const QString& reason) const {
     QTextStream(stderr) << "automation-host: refused " << peer << ": " << reason << Qt::endl;
 }
 
+int Host::unauthenticatedCount() const {
+    return m_uncheckedTotal + m_anonymous;
+}
+
+// Admission before authentication. The unauthenticated connections (before
+// their handshake, refused ones lingering, anonymous ones) hold at most
+// maxUnauthenticated of the slots, and each origin at most maxPerPeer of
+// them; the rest is kept for authenticated clients. When the slots are
+// full, a new connection takes the place of an old unauthenticated one
+// rather than being refused: first one that was refused already, else the
+// oldest of the origin that holds the most, so a flood costs its own
+// connections first.
 void Host::accept(qintptr descriptor) {
     auto* pending = new Pending(this, descriptor);
+    const auto oldest = [this, pending](const std::function<bool(const Pending*)>& which) {
+        for (Pending* p : std::as_const(m_pending))
+            if (p != pending && which(p))
+                return p;
+        return static_cast<Pending*>(nullptr);
+    };
     const int limit = m_options.limits.maxPerPeer;
-    if (m_uncheckedTotal + connectionCount() > m_options.limits.maxConnections)
-        return turnAway(pending, QStringLiteral("too many connections (at most %1)")
-                                     .arg(m_options.limits.maxConnections));
-    if (limit > 0 && m_unchecked.value(pending->address) > limit)
-        return turnAway(pending, QStringLiteral("too many unauthenticated connections from %1 "
-                                                "(at most %2)")
-                                     .arg(pending->address)
-                                     .arg(limit));
+    while (limit > 0 && m_unchecked.value(pending->origin.key) > limit) {
+        Pending* victim = oldest([pending](const Pending* p) {
+            return p->refused && p->origin.key == pending->origin.key;
+        });
+        if (!victim)
+            return turnAway(pending, QStringLiteral("too many unauthenticated connections from %1 "
+                                                    "(at most %2)")
+                                         .arg(pending->origin.key)
+                                         .arg(limit));
+        drop(victim);
+    }
+    while (unauthenticatedCount() > m_options.maxUnauthenticated ||
+           m_uncheckedTotal + connectionCount() > m_options.limits.maxConnections) {
+        const int most = *std::max_element(m_unchecked.cbegin(), m_unchecked.cend());
+        Pending* victim = oldest([](const Pending* p) { return p->refused; });
+        if (!victim)
+            victim = oldest([this, most](const Pending* p) {
+                return m_unchecked.value(p->origin.key) == most;
+            });
+        if (!victim && unauthenticatedCount() > m_options.maxUnauthenticated)
+            return turnAway(pending, QStringLiteral("too many unauthenticated connections (at "
+                                                    "most %1)")
+                                         .arg(m_options.maxUnauthenticated));
+        if (!victim)
+            return turnAway(pending, QStringLiteral("too many connections (at most %1)")
+                                         .arg(m_options.limits.maxConnections));
+        drop(victim);
+    }
     connect(&pending->deadline, &QTimer::timeout, pending, [this, pending] {
         turnAway(pending,
                  QStringLiteral("no completed handshake within %1 ms").arg(m_options.handshakeMs));
@@ -177,8 +203,21 @@ void Host::accept(qintptr descriptor) {
     });
 }
 
+// Makes room: a refused connection that waits for its client to read why
+// goes quietly, a connection before its handshake with a line.
+void Host::drop(Pending* victim) {
+    if (!victim->refused)
+        log(victim->origin.shown,
+            QStringLiteral("dropped before its handshake to make room: %1 holds %2 "
+                           "unauthenticated connections")
+                .arg(victim->origin.key)
+                .arg(m_unchecked.value(victim->origin.key)));
+    delete victim->lingering.data();
+    delete victim;
+}
+
 void Host::turnAway(Pending* pending, const QString& reason) {
-    log(pending->shown, reason);
+    log(pending->origin.shown, reason);
     pending->deleteLater();
 }
 
@@ -233,8 +272,16 @@ void Host::startPlain(Pending* pending) {
                       QStringLiteral("this host accepts no requests without authentication (level "
                                      "1, No Authentication): pick another authentication level, or "
                                      "start automation-host with --allow-anonymous"));
-    // Anonymous clients share one address's slots even when admitted.
-    admit(socket, pending, QStringLiteral("anonymous client at %1").arg(pending->address));
+    // Anonymous clients stay in the unauthenticated slots, and keep at most
+    // half of them, so that authenticating clients always get through.
+    if (m_anonymous >= m_options.maxUnauthenticated / 2)
+        return refuse(socket, pending, Error::HostRefused,
+                      QStringLiteral("too many anonymous connections (at most %1)")
+                          .arg(m_options.maxUnauthenticated / 2));
+    ++m_anonymous;
+    connect(socket, &QObject::destroyed, this, [this] { --m_anonymous; });
+    // They share their origin's slots even when admitted.
+    admit(socket, pending, QStringLiteral("anonymous client from %1").arg(pending->origin.key));
 }
 
 void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer) {
@@ -247,22 +294,71 @@ void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer)
 // its unchecked slot until it has gone.
 void Host::refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason) {
     pending->deadline.stop();
-    log(pending->shown, reason);
-    connect(socket, &QObject::destroyed, pending, &QObject::deleteLater);
+    pending->refused = true;
+    pending->lingering = socket;
+    log(pending->origin.shown, reason);
+    // After refuseAndClose(), which cuts every connection the socket had:
+    // this one must stay, or the slot is never given back.
     refuseAndClose(socket, error, reason);
+    connect(socket, &QObject::destroyed, pending, &QObject::deleteLater);
 }
 
-void Host::activate(const QString& className, QObject* context, Done done) {
+// The objects a client holds through the host count against its share
+// from the request on until the object goes: a share taken and given back.
+std::shared_ptr<void> Host::takeShare(const QString& peer, QString* refusal) {
+    const bool owner = peer == QStringLiteral("identity ") + m_identity.id;
+    const QString key =
+        peer.startsWith(QLatin1String("anonymous")) ? QStringLiteral("anonymous clients") : peer;
+    if (m_objects.value(key) >= m_options.maxObjectsPerPeer) {
+        *refusal = QStringLiteral(
+                       "%1 hold %2 objects through this host, the most one client may "
+                       "(--max-objects-per-peer)")
+                       .arg(key == peer ? peer : key)
+                       .arg(m_objects.value(key));
+        return nullptr;
+    }
+    if (!owner && m_objects.value(QString()) >= m_options.maxObjectsOfOthers) {
+        *refusal = QStringLiteral(
+                       "other clients hold %1 objects through this host; the rest of "
+                       "its servers' capacity is kept for its owner "
+                       "(--max-objects-of-others)")
+                       .arg(m_objects.value(QString()));
+        return nullptr;
+    }
+    QStringList keys{key};
+    if (!owner)
+        keys << QString();
+    for (const QString& k : keys)
+        ++m_objects[k];
+    QPointer<Host> self = this;
+    static char share;  // the pointer is a token: only its deleter matters
+    return std::shared_ptr<void>(&share, [self, keys](void*) {
+        if (!self)
+            return;
+        for (const QString& k : keys)
+            if (--self->m_objects[k] <= 0)
+                self->m_objects.remove(k);
+    });
+}
+
+void Host::activate(const QString& peer, const QString& className, QObject* context, Done done) {
+    QString refusal;
+    std::shared_ptr<void> share = takeShare(peer, &refusal);
+    if (!share)
+        return done({nullptr, {}, Error::HostRefused, refusal});
     // Local only: a class registered for remote activation here is refused
     // rather than relayed to a third machine.
     auto* factory = new ObjectFactory(context);
     factory->setLocalOnly(true);
     factory->setForRelay(true);
     connect(factory, &ObjectFactory::finished, context,
-            [factory, className, done](const CreateResult& result) {
+            [factory, className, done, share](const CreateResult& result) {
                 factory->deleteLater();
                 if (result.ok()) {
-                    done({result.object, result.object->description(), Error::None, {}});
+                    done({std::make_shared<Held>(Held{result.object, share}),
+                          result.object->description(),
+                          Error::None,
+                          {}});
                     return;
                 }
                 Activation failed;
@@ -284,7 +380,7 @@ void Host::activate(const QString& className, QObject* context, Done done) {
 // that does not read.
 void Host::serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
                       std::function<void(const QString&)> ended) {
-    QIODevice* server = relayDevice(static_cast<ObjectHandle*>(object.get()));
+    QIODevice* server = relayDevice(static_cast<Held*>(object.get())->object.get());
     if (!server)
         return ended(QStringLiteral("the server's connection is gone"));
     auto* up = new Pipe(socket, server, true, context);

@@ -16,6 +16,15 @@ struct HostOptions {
     Broker::Limits limits{64, 16, 64, 10000, 60000};
     int handshakeMs = 5000;       // from accepting to a checked peer
     bool allowAnonymous = false;  // serve level "1" (plain TCP, no identity)
+    // Objects made through the host: one client's (the anonymous ones'
+    // together), and all but the owner's together. A server serves at most
+    // Broker::Limits().maxPerPeer connections of the host's process; what
+    // the others may not use is kept for the owner.
+    int maxObjectsPerPeer = 8;
+    int maxObjectsOfOthers = 24;
+    // Connections not authenticated yet (and anonymous ones): at most this
+    // many of limits.maxConnections; anonymous ones at most half of them.
+    int maxUnauthenticated = 32;
 };
 
 // automation-host: accepts activation requests on TCP and activates classes
@@ -25,8 +34,8 @@ struct HostOptions {
 // (0x16) from a plain frame ('A'). A TLS client is served when it presents
 // this user's own identity or one listed in authorized_clients; a plain one
 // only with allowAnonymous. Until a client is checked it counts against its
-// address's share, afterwards against its identity's; every refusal is one
-// line on stderr.
+// origin's share (peers.h), afterwards against its identity's; every
+// refusal is one line on stderr.
 class Host : public Broker {
     Q_OBJECT
 public:
@@ -45,7 +54,8 @@ public:
     void accept(qintptr descriptor);
 
 protected:
-    void activate(const QString& className, QObject* context, Done done) override;
+    void activate(const QString& peer, const QString& className, QObject* context,
+                  Done done) override;
     void serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
                     std::function<void(const QString&)> ended) override;
 
@@ -56,15 +66,22 @@ private:
     void admit(QAbstractSocket* socket, Pending* pending, const QString& peer);
     void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
     void turnAway(Pending* pending, const QString& reason);
+    void drop(Pending* victim);
+    int unauthenticatedCount() const;
     void log(const QString& peer, const QString& reason) const;
+    std::shared_ptr<void> takeShare(const QString& peer, QString* refusal);
 
     HostOptions m_options;
     Identity m_identity;
     QSslConfiguration m_tls;
     TrustFile m_authorized;
     QList<QTcpServer*> m_servers;
-    QHash<QString, int> m_unchecked;  // per address: not yet admitted, or lingering after a refusal
+    QHash<QString, int>
+        m_objects;  // per client (anonymous ones together), and "" for all but the owner
+    QHash<QString, int> m_unchecked;  // per origin: not yet admitted, or lingering after a refusal
     int m_uncheckedTotal = 0;
+    QList<Pending*> m_pending;  // oldest first
+    int m_anonymous = 0;        // admitted without authentication
 };
 
 }  // namespace automation

@@ -107,26 +107,27 @@ private:
         m_idle.stop();
         m_context = new QObject(this);
         QPointer<QObject> context = m_context;
-        m_broker->activate(className, m_context, [this, context, className](const Activation& a) {
-            if (!context)
-                return;  // the connection has gone: the object is dropped
-            context->deleteLater();
-            m_context = nullptr;
-            if (!a.object) {
-                refuse(a.error, a.reason);
-            } else {
-                const quint32 id = m_nextId++;
-                m_objects.emplace(id, a.object);
-                wire::Message m;
-                m.type = wire::Type::Created;
-                m.objectId = id;
-                m.className = className;
-                m.text = a.description;
-                m_channel.send(m);
-                return serveCalls(a.object);
-            }
-            updateIdle();
-        });
+        m_broker->activate(m_peer, className, m_context,
+                           [this, context, className](const Activation& a) {
+                               if (!context)
+                                   return;  // the connection has gone: the object is dropped
+                               context->deleteLater();
+                               m_context = nullptr;
+                               if (!a.object) {
+                                   refuse(a.error, a.reason);
+                               } else {
+                                   const quint32 id = m_nextId++;
+                                   m_objects.emplace(id, a.object);
+                                   wire::Message m;
+                                   m.type = wire::Type::Created;
+                                   m.objectId = id;
+                                   m.className = className;
+                                   m.text = a.description;
+                                   m_channel.send(m);
+                                   return serveCalls(a.object);
+                               }
+                               updateIdle();
+                           });
     }
 
     // From here on the connection is the object's call channel: no more

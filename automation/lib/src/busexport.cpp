@@ -153,9 +153,11 @@ bool BusExport::publish(QString* error) {
             &BusExport::callMethod, 0, SD_BUS_VTABLE_UNPRIVILEGED));
     }
     for (const Property& p : m_properties) {
-        const uint64_t flags = p.property.hasNotifySignal() ? SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE
-                               : p.property.isConstant()    ? SD_BUS_VTABLE_PROPERTY_CONST
-                                                            : 0;
+        uint64_t flags = 0;
+        if (p.property.hasNotifySignal())
+            flags = SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE;
+        else if (p.property.isConstant())
+            flags = SD_BUS_VTABLE_PROPERTY_CONST;
         if (p.property.isWritable())
             m_vtable.push_back(SD_BUS_WRITABLE_PROPERTY(
                 p.property.name(), p.signature.constData(), &BusExport::getProperty,

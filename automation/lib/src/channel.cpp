@@ -1,8 +1,11 @@
 #include "channel.h"
 
+#include "busframes.h"
+
 #include <QIODevice>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -18,6 +21,9 @@ FrameChannel::FrameChannel(QIODevice* device, int requestMs, QObject* parent)
                         .arg(m_partialTimer.interval()));
     });
     connect(device, &QIODevice::readyRead, this, &FrameChannel::readAvailable);
+    // A peer that does not read its answers is not read either, until they
+    // have gone out: its requests wait in the kernel, not in our memory.
+    connect(device, &QIODevice::bytesWritten, this, &FrameChannel::readAvailable);
     // Bytes may have arrived before the channel was set up.
     if (device->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &FrameChannel::readAvailable, Qt::QueuedConnection);
@@ -29,12 +35,14 @@ void FrameChannel::send(const wire::Message& message) {
 }
 
 void FrameChannel::readAvailable() {
+    const auto answersWait = [this] { return unsentBytes(m_device) >= calls::MaxPendingBytes; };
     if (m_failed)
         return;
-    m_reader.append(m_device->readAll());
+    if (!answersWait())
+        m_reader.append(m_device->readAll());
     QPointer<FrameChannel> alive(this);
     wire::Message message;
-    for (;;) {
+    while (!answersWait()) {
         const auto status = m_reader.next(&message);
         if (status == wire::FrameReader::Status::Ready) {
             emit received(message);
@@ -84,6 +92,18 @@ void refuseAndClose(QIODevice* socket, Error error, const QString& reason) {
         closeGracefully(socket);
         socket->deleteLater();
     });
+}
+
+qint64 unsentBytes(QIODevice* socket) {
+    // A TLS socket counts what waits to be encrypted and what waits, encrypted,
+    // to be sent.
+    if (auto* tls = qobject_cast<QSslSocket*>(socket))
+        return tls->bytesToWrite() + tls->encryptedBytesToWrite();
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        return local->bytesToWrite();
+    if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        return tcp->bytesToWrite();
+    return socket->bytesToWrite();
 }
 
 void sendNow(QIODevice* socket) {

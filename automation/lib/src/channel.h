@@ -52,6 +52,9 @@ void closeGracefully(QIODevice* socket);
 // polled for writing.
 void sendNow(QIODevice* socket);
 
+// The bytes a socket still has to send.
+qint64 unsentBytes(QIODevice* socket);
+
 // Sends a Failed frame.
 void sendFailure(QIODevice* socket, Error error, const QString& reason);
 

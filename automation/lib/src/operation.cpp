@@ -285,9 +285,25 @@ void Operation::startRemote() {
                                                    "\"%2\"; nothing was sent")
                                         .arg(m_className, level)));
     }
-    connect(m_transport, &Transport::failed, this, &Operation::fail);
+    connect(m_transport, &Transport::failed, this, &Operation::remoteFailed);
     enter(Phase::Connect);
     m_transport->open();
+}
+
+// A crowded host makes room by closing connections that have not finished
+// their handshake; such a client tries again, a few times, within the
+// call's time-out.
+void Operation::remoteFailed(const Status& status) {
+    constexpr int MaxRetries = 3;
+    const bool beforeHandshake = m_phase == Phase::Connect || m_phase == Phase::Handshake;
+    if (!beforeHandshake || status.error != Error::HostRefused || m_remoteRetries >= MaxRetries)
+        return fail(status);
+    ++m_remoteRetries;
+    dropTransport();
+    QTimer::singleShot(10 * m_remoteRetries, this, [this] {
+        if (m_phase == Phase::Connect || m_phase == Phase::Handshake)
+            startRemote();
+    });
 }
 
 // Both.

@@ -54,6 +54,7 @@ private:
     void retryLater();
     void stopWaitingForServer();
     void startRemote();
+    void remoteFailed(const Status& status);
 
     void use(Transport* transport);
     void sendRequest();
@@ -75,6 +76,7 @@ private:
     Transport* m_transport = nullptr;
     FrameChannel* m_channel = nullptr;
     bool m_remote = false;
+    int m_remoteRetries = 0;
 
     QString m_socketPath;
     bool m_launched = false;

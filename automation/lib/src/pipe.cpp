@@ -4,7 +4,6 @@
 
 #include <QAbstractSocket>
 #include <QLocalSocket>
-#include <QSslSocket>
 
 namespace automation {
 
@@ -18,18 +17,6 @@ void limitReadBuffer(QIODevice* socket) {
         tcp->setReadBufferSize(ChunkBytes);
 }
 }  // namespace
-
-qint64 unsentBytes(QIODevice* socket) {
-    // A TLS socket counts what waits to be encrypted and what waits, encrypted,
-    // to be sent.
-    if (auto* tls = qobject_cast<QSslSocket*>(socket))
-        return tls->bytesToWrite() + tls->encryptedBytesToWrite();
-    if (auto* local = qobject_cast<QLocalSocket*>(socket))
-        return local->bytesToWrite();
-    if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
-        return tcp->bytesToWrite();
-    return socket->bytesToWrite();
-}
 
 Pipe::Pipe(QIODevice* from, QIODevice* to, std::optional<bool> toServer, QObject* parent)
     : QObject(parent), m_from(from), m_to(to) {

@@ -50,7 +50,4 @@ private:
     bool m_failed = false;
 };
 
-// The bytes a socket still has to send.
-qint64 unsentBytes(QIODevice* socket);
-
 }  // namespace automation

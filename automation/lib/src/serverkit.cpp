@@ -139,7 +139,7 @@ void ObjectServer::accept() {
     }
 }
 
-void ObjectServer::activate(const QString& className, QObject*, Done done) {
+void ObjectServer::activate(const QString&, const QString& className, QObject*, Done done) {
     const QString key = ClassStore::nameKey(className);
     for (const ServedClass& served : m_classes) {
         if (ClassStore::nameKey(served.name) != key)

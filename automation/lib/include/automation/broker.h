@@ -64,11 +64,12 @@ Q_SIGNALS:
 protected:
     using Done = std::function<void(const Activation&)>;
 
-    // Creates an object of className for one request and calls done once,
-    // at once or later. context lives as long as the connection: what the
-    // activation leaves running should be its child, so that it goes when
-    // the client goes.
-    virtual void activate(const QString& className, QObject* context, Done done) = 0;
+    // Creates an object of className for one request of peer (as given to
+    // addConnection()) and calls done once, at once or later. context lives
+    // as long as the connection: what the activation leaves running should
+    // be its child, so that it goes when the client goes.
+    virtual void activate(const QString& peer, const QString& className, QObject* context,
+                          Done done) = 0;
 
     // The connection now carries calls to object. What serves them lives
     // as a child of context, reads socket (which stays the broker's), and

@@ -96,7 +96,8 @@ Q_SIGNALS:
     void idle();
 
 protected:
-    void activate(const QString& className, QObject* context, Done done) override;
+    void activate(const QString& peer, const QString& className, QObject* context,
+                  Done done) override;
     void serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
                     std::function<void(const QString&)> ended) override;
 
