@@ -1,0 +1,464 @@
+// Calls on a live object: Echo of a 32-byte string, local and through
+// automation-host over TLS, set beside a 32-byte ping-pong served by a Qt
+// event loop over a Unix socket, and the same ping-pong through a TLS relay
+// to that echo (the shape of the host's relay); sequential local calls per
+// second beside sequential ping-pongs; and the memory and files a live object
+// costs the client and the server. Compared programs run in alternation,
+// round by round (the rates: half a second at a time).
+//
+// The echo and the relay are this program again, started as
+//   bench_calls --echo <socket path>
+//   bench_calls --relay <socket path of the echo>
+// so that, like Server.exe and automation-host, each is a process of its own.
+
+#include "benchsupport.h"
+
+#include <QEventLoop>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <unistd.h>
+#include <memory>
+#include <utility>
+
+using namespace automation;
+using namespace bench;
+
+namespace {
+
+constexpr int kRounds = 41;
+constexpr int kCallsPerRound = 100;
+constexpr int kSliceMs = 500;
+constexpr int kSlices = 6;
+// A client process may hold this many connections to one server
+// (Broker::Limits::maxPerPeer), and each live object is one connection.
+constexpr int kObjects = 32;
+constexpr int kMemoryBatches = 5;
+constexpr int kAnswerMs = 10000;
+constexpr double kCallGoal = 1.5;    // times the ping-pong it is set beside
+constexpr double kRateGoal = 20000;  // sequential local calls per second
+const QString kText = QStringLiteral("0123456789abcdef0123456789abcdef");  // 32 bytes
+
+QString goal(double ratio, double atMost) {
+    return QStringLiteral(" (goal: at most %1, %2)")
+        .arg(atMost, 0, 'f', 1)
+        .arg(ratio <= atMost ? QStringLiteral("met") : QStringLiteral("NOT met"));
+}
+
+void rowUs(const char* what, double us, const QString& ratio = QString()) {
+    out << QString::fromLatin1(what).leftJustified(48)
+        << QString::number(us, 'f', 1).rightJustified(10) << " us   " << ratio << Qt::endl;
+}
+
+// The echo: answers every read on a Unix socket with what it read.
+int serveEcho(const QString& path) {
+    QLocalServer server;
+    QLocalServer::removeServer(path);
+    if (!server.listen(path)) {
+        QTextStream(stderr) << "echo: cannot listen on " << path << ": " << server.errorString()
+                            << Qt::endl;
+        return 1;
+    }
+    QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
+        while (QLocalSocket* socket = server.nextPendingConnection()) {
+            QObject::connect(socket, &QLocalSocket::readyRead, socket,
+                             [socket] { socket->write(socket->readAll()); });
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+    out << "listening on " << path << Qt::endl;
+    return QCoreApplication::exec();
+}
+
+// The bare relay: mutual TLS on loopback with the user's identity, each
+// connection relayed byte for byte to its own connection to the echo, in one
+// thread, as automation-host relays a client to its server.
+class TlsRelay : public QTcpServer {
+public:
+    TlsRelay(const Identity& identity, const QString& echoPath)
+        : m_identity(identity), m_echoPath(echoPath) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* tls = new QSslSocket(this);
+        tls->setSslConfiguration(tlsConfiguration(m_identity));
+        tls->setSocketDescriptor(descriptor);
+        tls->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        auto* local = new QLocalSocket(tls);
+        local->connectToServer(m_echoPath);
+        connect(tls, &QSslSocket::readyRead, local, [tls, local] { local->write(tls->readAll()); });
+        connect(local, &QLocalSocket::readyRead, tls,
+                [tls, local] { tls->write(local->readAll()); });
+        connect(tls, &QSslSocket::disconnected, tls, &QObject::deleteLater);
+        tls->startServerEncryption();
+    }
+
+private:
+    Identity m_identity;
+    QString m_echoPath;
+};
+
+int serveRelay(const QString& echoPath) {
+    Identity identity;
+    if (const Status s = loadIdentity(&identity); !s.ok()) {
+        QTextStream(stderr) << "relay: " << s.reason << Qt::endl;
+        return 1;
+    }
+    TlsRelay relay(identity, echoPath);
+    if (!relay.listen(QHostAddress::LocalHost, 0)) {
+        QTextStream(stderr) << "relay: cannot listen: " << relay.errorString() << Qt::endl;
+        return 1;
+    }
+    out << "listening on " << relay.serverPort() << Qt::endl;
+    return QCoreApplication::exec();
+}
+
+// This program started again in one of the roles above, once it has said
+// where it listens.
+class Peer {
+public:
+    explicit Peer(const QStringList& args) {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QCoreApplication::applicationFilePath(), args);
+        const QRegularExpression listening(QStringLiteral("^listening on (\\S+)\\s*$"));
+        while (m_process.waitForReadyRead(kAnswerMs)) {
+            while (m_process.canReadLine()) {
+                const auto m = listening.match(QString::fromUtf8(m_process.readLine()));
+                if (m.hasMatch()) {
+                    m_address = m.captured(1);
+                    return;
+                }
+            }
+        }
+        die(args.join(QLatin1Char(' ')) + QStringLiteral(" did not start"));
+    }
+    ~Peer() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    Q_DISABLE_COPY_MOVE(Peer)
+
+    QString address() const { return m_address; }
+
+private:
+    QProcess m_process;
+    QString m_address;
+};
+
+// The client's end of a ping-pong: writes 32 bytes, then runs an event loop
+// until they are back, as a call runs one until its answer is in.
+class PingPong {
+public:
+    explicit PingPong(QIODevice* socket) : m_socket(socket), m_message(kText.toUtf8()) {}
+
+    void roundTrip() {
+        m_socket->write(m_message);
+        QEventLoop loop;
+        QByteArray back;
+        QObject::connect(m_socket, &QIODevice::readyRead, &loop, [&] {
+            back += m_socket->readAll();
+            if (back.size() >= m_message.size())
+                loop.quit();
+        });
+        QTimer::singleShot(kAnswerMs, &loop, [] { die(QStringLiteral("the echo went silent")); });
+        loop.exec();
+        if (back != m_message)
+            die(QStringLiteral("the echo answered something else"));
+    }
+
+    // Round trips back to back, each started when the last one is back,
+    // for about ms: how many, and the seconds they took.
+    std::pair<int, double> chain(int ms) {
+        QElapsedTimer clock;
+        QEventLoop loop;
+        QByteArray back;
+        int count = 0;
+        QObject::connect(m_socket, &QIODevice::readyRead, &loop, [&] {
+            back += m_socket->readAll();
+            if (back.size() < m_message.size())
+                return;
+            if (back != m_message)
+                die(QStringLiteral("the echo answered something else"));
+            back.clear();
+            ++count;
+            if (clock.elapsed() < ms)
+                m_socket->write(m_message);
+            else
+                loop.quit();
+        });
+        clock.start();
+        m_socket->write(m_message);
+        loop.exec();
+        return {count, clock.nsecsElapsed() / 1e9};
+    }
+
+private:
+    QIODevice* m_socket;
+    QByteArray m_message;
+};
+
+void check(const CallResult& r) {
+    if (!r.ok())
+        die(QStringLiteral("Echo failed: ") + errorName(r.status.error) + QStringLiteral(": ") +
+            r.status.reason);
+    if (r.value().toString() != kText)
+        die(QStringLiteral("Echo answered \"%1\"").arg(r.value().toString()));
+}
+
+// One asynchronous call, waited for in a local event loop.
+void callAsync(ObjectHandle& object) {
+    CallResult result;
+    bool answered = false;
+    QEventLoop loop;
+    object.call(QStringLiteral("Echo"), {kText}, [&](const CallResult& r) {
+        result = r;
+        answered = true;
+        loop.quit();
+    });
+    if (!answered)
+        loop.exec();
+    check(result);
+}
+
+void callBlocking(ObjectHandle& object) {
+    check(callMethod(object, QStringLiteral("Echo"), {kText}));
+}
+
+// Calls back to back, each made from the answer of the last, for about ms:
+// how many, and the seconds they took.
+std::pair<int, double> chainCalls(ObjectHandle& object, int ms) {
+    QElapsedTimer clock;
+    QEventLoop loop;
+    int count = 0;
+    const QVariantList args{kText};
+    std::function<void()> next = [&] {
+        object.call(QStringLiteral("Echo"), args, [&](const CallResult& r) {
+            check(r);
+            ++count;
+            if (clock.elapsed() < ms)
+                next();
+            else
+                loop.quit();
+        });
+    };
+    clock.start();
+    next();
+    loop.exec();
+    return {count, clock.nsecsElapsed() / 1e9};
+}
+
+std::shared_ptr<ObjectHandle> create() {
+    const CreateResult r = createObject(QStringLiteral("Server.Application"));
+    if (!r.ok())
+        die(QStringLiteral("cannot create Server.Application: ") + errorName(r.error) +
+            QStringLiteral(": ") + r.reason);
+    return r.object;
+}
+
+// n calls of one kind, as one timed round.
+std::function<void()> batch(const std::function<void()>& call) {
+    return [call] {
+        for (int i = 0; i < kCallsPerRound; ++i)
+            call();
+    };
+}
+
+// Resident memory of a process (0: this one), in KiB.
+double residentKiB(qint64 pid = 0) {
+    QFile statm(pid ? QStringLiteral("/proc/%1/statm").arg(pid)
+                    : QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        die(statm.fileName() + QStringLiteral(": ") + statm.errorString());
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    if (fields.size() < 2)
+        die(statm.fileName() + QStringLiteral(" has no resident size"));
+    return fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / 1024;
+}
+
+int openFiles(qint64 pid = 0) {
+    const QString dir =
+        pid ? QStringLiteral("/proc/%1/fd").arg(pid) : QStringLiteral("/proc/self/fd");
+    return int(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
+// The server has closed every connection beyond the given number of files:
+// the next batch of objects may hold the client's whole share again.
+void waitServerFiles(qint64 pid, int files) {
+    QElapsedTimer clock;
+    clock.start();
+    while (openFiles(pid) > files) {
+        if (clock.elapsed() > kAnswerMs)
+            die(QStringLiteral("Server.exe kept its connections after they were released"));
+        QCoreApplication::processEvents();
+        QThread::msleep(2);
+    }
+}
+
+struct Memory {
+    std::vector<double> created, called, kept, serverCalled;  // KiB per object
+    std::vector<double> files, serverFiles;                   // per object
+};
+
+// kObjects live objects, each then called once, then all released: what
+// each stage adds to the client's and the server's resident memory and open
+// files. The first batch warms allocators and caches and is not counted.
+Memory measureMemory(qint64 server, int serverFiles) {
+    Memory m;
+    for (int b = 0; b <= kMemoryBatches; ++b) {
+        waitServerFiles(server, serverFiles);
+        const double before = residentKiB(), serverBefore = residentKiB(server);
+        const int filesBefore = openFiles();
+        std::vector<std::shared_ptr<ObjectHandle>> objects;
+        for (int i = 0; i < kObjects; ++i)
+            objects.push_back(create());
+        const double created = residentKiB();
+        for (const auto& object : objects)
+            callAsync(*object);
+        const double called = residentKiB(), serverCalled = residentKiB(server);
+        const int filesHeld = openFiles(), serverHeld = openFiles(server);
+        for (const auto& object : objects)
+            object->release();
+        objects.clear();
+        QCoreApplication::processEvents();
+        const double kept = residentKiB();
+        if (b == 0)
+            continue;
+        m.created.push_back((created - before) / kObjects);
+        m.called.push_back((called - before) / kObjects);
+        m.kept.push_back((kept - before) / kObjects);
+        m.serverCalled.push_back((serverCalled - serverBefore) / kObjects);
+        m.files.push_back(double(filesHeld - filesBefore) / kObjects);
+        m.serverFiles.push_back(double(serverHeld - serverFiles) / kObjects);
+    }
+    return m;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() == 3 && args[1] == QLatin1String("--echo"))
+        return serveEcho(args[2]);
+    if (args.size() == 3 && args[1] == QLatin1String("--relay"))
+        return serveRelay(args[2]);
+
+    const QString loadBefore = loadAverage();
+    Stage stage;
+    Peer echo({QStringLiteral("--echo"), stage.path() + QStringLiteral("/echo")});
+
+    // Local: a live object of Server.exe, in turn with the ping-pong over a
+    // Unix socket to the echo.
+    qputenv("AUTOMATION_SERVER_IDLE_MS", "60000");
+    setActivation(false);
+    QLocalSocket localSocket;
+    localSocket.connectToServer(echo.address());
+    if (!localSocket.waitForConnected(kAnswerMs))
+        die(QStringLiteral("cannot connect to the echo: ") + localSocket.errorString());
+    PingPong local(&localSocket);
+    std::shared_ptr<ObjectHandle> object = create();
+    const qint64 localServer = pidOf(object->description());
+    if (localServer <= 0)
+        die(QStringLiteral("no process id in \"%1\"").arg(object->description()));
+    for (int i = 0; i < kCallsPerRound; ++i) {
+        callAsync(*object);
+        local.roundTrip();
+    }
+    const std::vector<double> localCalls =
+        alternate(kRounds, {{batch([&] { callAsync(*object); })},
+                            {batch([&] { callBlocking(*object); })},
+                            {batch([&] { local.roundTrip(); })}});
+
+    // Sequential calls, half a second at a time in turn with sequential
+    // ping-pongs.
+    std::pair<int, double> calls{0, 0}, pongs{0, 0};
+    for (int s = 0; s < kSlices; ++s) {
+        const auto c = chainCalls(*object, kSliceMs);
+        const auto p = local.chain(kSliceMs);
+        calls = {calls.first + c.first, calls.second + c.second};
+        pongs = {pongs.first + p.first, pongs.second + p.second};
+    }
+
+    // Memory: from a server that holds no object of ours.
+    const int filesWithOne = openFiles(localServer);
+    object.reset();
+    waitServerFiles(localServer, filesWithOne - 1);
+    const Memory memory = measureMemory(localServer, openFiles(localServer));
+    ::kill(pid_t(localServer), SIGTERM);
+    waitGone(localServer);
+
+    // Through the host over TLS at Packet Privacy, in turn with the
+    // ping-pong through the bare TLS relay to the echo.
+    std::vector<double> remoteCalls;
+    {
+        Peer relay({QStringLiteral("--relay"), echo.address()});
+        QSslSocket tls;
+        tls.setSslConfiguration(tlsConfiguration(stage.me));
+        tls.connectToHostEncrypted(QStringLiteral("127.0.0.1"), relay.address().toUShort());
+        if (!tls.waitForEncrypted(kAnswerMs))
+            die(QStringLiteral("bare TLS relay: ") + tls.errorString());
+        tls.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        PingPong relayed(&tls);
+
+        Host host(stage.hostUser, stage.hostExe, 60000);
+        setActivation(true, QStringLiteral("6"));
+        std::shared_ptr<ObjectHandle> remote = create();
+        const qint64 remoteServer = pidOf(remote->description());
+        for (int i = 0; i < kCallsPerRound; ++i) {
+            callAsync(*remote);
+            relayed.roundTrip();
+        }
+        remoteCalls = alternate(
+            kRounds, {{batch([&] { callAsync(*remote); })}, {batch([&] { relayed.roundTrip(); })}});
+        remote.reset();
+        tls.abort();
+        if (remoteServer > 0)
+            ::kill(pid_t(remoteServer), SIGTERM);
+    }
+
+    const auto us = [](double roundMs) { return roundMs * 1000 / kCallsPerRound; };
+    const double asyncUs = us(localCalls[0]), blockingUs = us(localCalls[1]),
+                 pongUs = us(localCalls[2]);
+    const double remoteUs = us(remoteCalls[0]), relayUs = us(remoteCalls[1]);
+    out << "median of " << kRounds << " rounds of " << kCallsPerRound
+        << " calls or round trips, per call; compared rows ran in turn\n";
+    rowUs("Unix socket ping-pong, 32 bytes, Qt event loop", pongUs);
+    rowUs("local Echo, call() and a local event loop", asyncUs,
+          times(asyncUs, pongUs, "ping-pong") + goal(asyncUs / pongUs, kCallGoal));
+    rowUs("local Echo, callMethod()", blockingUs, times(blockingUs, pongUs, "ping-pong"));
+    rowUs("TLS relay to the echo ping-pong, 32 bytes", relayUs);
+    rowUs("through automation-host, TLS, Echo, call()", remoteUs,
+          times(remoteUs, relayUs, "relay ping-pong") + goal(remoteUs / relayUs, kCallGoal));
+
+    const double callRate = calls.first / calls.second, pongRate = pongs.first / pongs.second;
+    out << "\nsequential, " << kSlices << " x " << kSliceMs << " ms each, in turn:\n"
+        << "  local Echo calls      " << QString::number(callRate, 'f', 0).rightJustified(8)
+        << " /s   (goal: at least " << kRateGoal << ", "
+        << (callRate >= kRateGoal ? "met" : "NOT met") << ")\n"
+        << "  Unix ping-pongs       " << QString::number(pongRate, 'f', 0).rightJustified(8)
+        << " /s   calls: " << QString::number(callRate / pongRate, 'f', 2)
+        << " x the ping-pong rate" << Qt::endl;
+
+    const auto memoryRow = [](const char* what, const std::vector<double>& v, const char* unit) {
+        out << "  " << QString::fromLatin1(what).leftJustified(46)
+            << QString::number(median(v), 'f', 1).rightJustified(8) << ' ' << unit
+            << "   (batches from " << QString::number(*std::min_element(v.begin(), v.end()), 'f', 1)
+            << " to " << QString::number(*std::max_element(v.begin(), v.end()), 'f', 1) << ")"
+            << Qt::endl;
+    };
+    out << "\nper live object, " << kObjects << " at once, median of " << kMemoryBatches
+        << " batches:\n";
+    memoryRow("client memory, created", memory.created, "KiB");
+    memoryRow("client memory, created and called once", memory.called, "KiB");
+    memoryRow("client memory left after release", memory.kept, "KiB");
+    memoryRow("client open files", memory.files, "");
+    memoryRow("Server.exe memory, created and called once", memory.serverCalled, "KiB");
+    memoryRow("Server.exe open files", memory.serverFiles, "");
+
+    out << "\nload average (1, 5, 15 min): " << loadBefore << " before, " << loadAverage()
+        << " after" << Qt::endl;
+    return 0;
+}
