@@ -11,10 +11,6 @@
 #include <QSslSocket>
 #include <QTcpServer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <chrono>
 #include <thread>
 
@@ -48,51 +44,6 @@ void createAndRelease(const QString& className) {
     if (!tryCreateAndRelease(className, &why, &lastServer))
         die(why);
 }
-
-// A connected loopback TCP pair with an echo thread at the far end; one
-// roundTrip() sends 32 bytes and waits for them to come back.
-class LoopbackEcho {
-public:
-    LoopbackEcho() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_echo = std::thread([this] {
-            const int c = ::accept(m_listener, nullptr, nullptr);
-            char buf[64];
-            ssize_t n;
-            while ((n = ::recv(c, buf, sizeof buf, 0)) > 0)
-                ::send(c, buf, size_t(n), 0);
-            ::close(c);
-        });
-        m_client = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        const int one = 1;
-        ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    ~LoopbackEcho() {
-        ::close(m_client);
-        m_echo.join();
-        ::close(m_listener);
-    }
-    void roundTrip() {
-        char buf[32] = {};
-        ::send(m_client, buf, sizeof buf, 0);
-        size_t got = 0;
-        while (got < sizeof buf)
-            got += size_t(::recv(m_client, buf, sizeof buf - got, 0));
-    }
-
-private:
-    int m_listener = -1;
-    int m_client = -1;
-    std::thread m_echo;
-};
 
 // The server side of the bare handshake, in a thread of its own: a TLS echo
 // with the given identity. Each connection is a QSslSocket from its first byte.

@@ -1,10 +1,11 @@
 // Calls on a live object: Echo of a 32-byte string, local and through
 // automation-host over TLS, set beside a 32-byte ping-pong served by a Qt
 // event loop over a Unix socket, and the same ping-pong through a TLS relay
-// to that echo (the shape of the host's relay); sequential local calls per
-// second beside sequential ping-pongs; and the memory and files a live object
-// costs the client and the server. Compared programs run in alternation,
-// round by round (the rates: half a second at a time).
+// to that echo (the shape of the host's relay); for scale, a blocking
+// ping-pong over a Unix socket pair with no event loop. Then sequential
+// local calls per second beside sequential ping-pongs, and the memory and
+// files a live object costs the client and the server. Compared programs
+// run in alternation, round by round (the rates: half a second at a time).
 //
 // The echo and the relay are this program again, started as
 //   bench_calls --echo <socket path>
@@ -367,10 +368,12 @@ int main(int argc, char** argv) {
         callAsync(*object);
         local.roundTrip();
     }
+    LoopbackEcho floor(LoopbackEcho::Kind::Unix);
     const std::vector<double> localCalls =
         alternate(kRounds, {{batch([&] { callAsync(*object); })},
                             {batch([&] { callBlocking(*object); })},
-                            {batch([&] { local.roundTrip(); })}});
+                            {batch([&] { local.roundTrip(); })},
+                            {batch([&] { floor.roundTrip(); })}});
 
     // Sequential calls, half a second at a time in turn with sequential
     // ping-pongs.
@@ -421,11 +424,13 @@ int main(int argc, char** argv) {
 
     const auto us = [](double roundMs) { return roundMs * 1000 / kCallsPerRound; };
     const double asyncUs = us(localCalls[0]), blockingUs = us(localCalls[1]),
-                 pongUs = us(localCalls[2]);
+                 pongUs = us(localCalls[2]), floorUs = us(localCalls[3]);
     const double remoteUs = us(remoteCalls[0]), relayUs = us(remoteCalls[1]);
     out << "median of " << kRounds << " rounds of " << kCallsPerRound
         << " calls or round trips, per call; compared rows ran in turn\n";
-    rowUs("Unix socket ping-pong, 32 bytes, Qt event loop", pongUs);
+    rowUs("Unix socket pair ping-pong, blocking, a thread", floorUs);
+    rowUs("Unix socket ping-pong, 32 bytes, Qt event loop", pongUs,
+          times(pongUs, floorUs, "blocking ping-pong"));
     rowUs("local Echo, call() and a local event loop", asyncUs,
           times(asyncUs, pongUs, "ping-pong") + goal(asyncUs / pongUs, kCallGoal));
     rowUs("local Echo, callMethod()", blockingUs, times(blockingUs, pongUs, "ping-pong"));

@@ -22,14 +22,21 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <arpa/inet.h>
 #include <grp.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <thread>
 #include <vector>
 
 namespace bench {
@@ -99,6 +106,70 @@ inline void waitGone(qint64 pid) {
            QFile::exists(QStringLiteral("/proc/%1/exe").arg(pid)))
         QThread::msleep(2);
 }
+
+// A connected pair, over loopback TCP or a Unix socket pair, with an echo
+// thread at the far end and no event loop on either side; one roundTrip()
+// sends 32 bytes and waits for them to come back.
+class LoopbackEcho {
+public:
+    enum class Kind { Tcp, Unix };
+
+    explicit LoopbackEcho(Kind kind = Kind::Tcp) {
+        int far = -1;
+        if (kind == Kind::Unix) {
+            int pair[2] = {-1, -1};
+            if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0)
+                die(QStringLiteral("socketpair: ") + QString::fromLocal8Bit(std::strerror(errno)));
+            m_client = pair[0];
+            far = pair[1];
+        } else {
+            const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t len = sizeof addr;
+            ::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            ::listen(listener, 1);
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+            m_client = ::socket(AF_INET, SOCK_STREAM, 0);
+            if (::connect(m_client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+                die(QStringLiteral("loopback connect: ") +
+                    QString::fromLocal8Bit(std::strerror(errno)));
+            const int one = 1;
+            ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            far = ::accept(listener, nullptr, nullptr);
+            ::close(listener);
+        }
+        m_echo = std::thread([far] {
+            char buf[64];
+            ssize_t n;
+            while ((n = ::recv(far, buf, sizeof buf, 0)) > 0)
+                ::send(far, buf, size_t(n), 0);
+            ::close(far);
+        });
+    }
+    ~LoopbackEcho() {
+        ::close(m_client);
+        m_echo.join();
+    }
+    Q_DISABLE_COPY_MOVE(LoopbackEcho)
+
+    void roundTrip() {
+        char buf[32] = {};
+        ::send(m_client, buf, sizeof buf, 0);
+        size_t got = 0;
+        while (got < sizeof buf) {
+            const ssize_t n = ::recv(m_client, buf + got, sizeof buf - got, 0);
+            if (n <= 0)
+                die(QStringLiteral("the echo thread went away"));
+            got += size_t(n);
+        }
+    }
+
+private:
+    int m_client = -1;
+    std::thread m_echo;
+};
 
 // The host's user: nobody when we are root (the host refuses root), else us
 // with a home of its own, hence an identity of its own.
