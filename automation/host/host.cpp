@@ -2,7 +2,9 @@
 
 #include <automation/objectfactory.h>
 
+#include "../lib/src/callhandle.h"
 #include "../lib/src/channel.h"
+#include "../lib/src/pipe.h"
 
 #include <QSocketNotifier>
 #include <QSslSocket>
@@ -100,6 +102,10 @@ Host::Host(const HostOptions& options, const Identity& identity, QObject* parent
       m_tls(tlsConfiguration(identity)),
       m_authorized(TrustFile::Kind::AuthorizedClients) {
     connect(this, &Broker::refused, this, &Host::log);
+    connect(this, &Broker::callsEnded, this, [](const QString& peer, const QString& reason) {
+        QTextStream(stderr) << "automation-host: calls of " << peer << " ended: " << reason
+                            << Qt::endl;
+    });
 }
 
 Host::~Host() {
@@ -251,6 +257,7 @@ void Host::activate(const QString& className, QObject* context, Done done) {
     // rather than relayed to a third machine.
     auto* factory = new ObjectFactory(context);
     factory->setLocalOnly(true);
+    factory->setForRelay(true);
     connect(factory, &ObjectFactory::finished, context,
             [factory, className, done](const CreateResult& result) {
                 factory->deleteLater();
@@ -269,6 +276,23 @@ void Host::activate(const QString& className, QObject* context, Done done) {
                 done(failed);
             });
     factory->create(className);
+}
+
+// The client's connection and the one to the server carry the object's
+// D-Bus both ways. Only each message's fixed header is looked at, for its
+// length; neither direction holds more than a bounded amount for a side
+// that does not read.
+void Host::serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
+                      std::function<void(const QString&)> ended) {
+    QIODevice* server = relayDevice(static_cast<ObjectHandle*>(object.get()));
+    if (!server)
+        return ended(QStringLiteral("the server's connection is gone"));
+    auto* up = new Pipe(socket, server, true, context);
+    auto* down = new Pipe(server, socket, false, context);
+    for (Pipe* pipe : {up, down})
+        connect(pipe, &Pipe::failed, context, ended);
+    whenDisconnected(server, context,
+                     [ended] { ended(QStringLiteral("the server closed the object's connection")); });
 }
 
 }  // namespace automation

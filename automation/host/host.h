@@ -46,6 +46,8 @@ public:
 
 protected:
     void activate(const QString& className, QObject* context, Done done) override;
+    void serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
+                    std::function<void(const QString&)> ended) override;
 
 private:
     class Pending;

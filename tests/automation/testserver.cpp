@@ -8,6 +8,7 @@
 //   hold      serves, but makes each Test.Object only once the file "go"
 //             exists in AUTOMATION_TEST_SERVER_DIR, after writing its process
 //             id to the file "asked" there
+// Test.Calls objects take and give lists and maps, and can hang.
 
 #include <automation/environment.h>
 #include <automation/serverkit.h>
@@ -29,6 +30,33 @@ public:
     QString description() const override {
         return QStringLiteral("Test.Object, process %1").arg(QCoreApplication::applicationPid());
     }
+};
+
+class Calls : public automation::ServedObject {
+    Q_OBJECT
+public:
+    QString description() const override {
+        return QStringLiteral("Test.Calls, process %1").arg(QCoreApplication::applicationPid());
+    }
+    Q_INVOKABLE QVariantList Reverse(const QVariantList& items) const {
+        return QVariantList(items.crbegin(), items.crend());
+    }
+    Q_INVOKABLE QVariantMap Merge(const QVariantMap& a, const QVariantMap& b) const {
+        QVariantMap merged = a;
+        merged.insert(b);
+        return merged;
+    }
+    Q_INVOKABLE QStringList Split(const QString& text) const {
+        return text.split(QLatin1Char(' '));
+    }
+    Q_INVOKABLE double Half(qlonglong n) const { return double(n) / 2; }
+    // Never answers: the server is stuck in it.
+    Q_INVOKABLE void Hang() {
+        for (;;)
+            QThread::sleep(1);
+    }
+    // Left out of the interface: no D-Bus type for a QObject pointer.
+    Q_INVOKABLE void Take(QObject*) {}
 };
 
 std::unique_ptr<automation::ServedObject> makeObject() {
@@ -95,5 +123,8 @@ int main(int argc, char** argv) {
     return automation::runServer(
         {{QStringLiteral("Test.Crash"), QString(),
           []() -> std::unique_ptr<automation::ServedObject> { std::abort(); }},
-         {QStringLiteral("Test.Object"), QString(), makeObject}});
+         {QStringLiteral("Test.Object"), QString(), makeObject},
+         {QStringLiteral("Test.Calls"), QString(), [] { return std::make_unique<Calls>(); }}});
 }
+
+#include "testserver.moc"

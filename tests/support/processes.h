@@ -233,6 +233,7 @@ public:
     quint16 port() const { return m_port; }
     QString identity() const { return m_identity; }
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 pid() const { return m_process.processId(); }
     UserHome& home() { return m_home; }
 
     // What the host wrote to stderr so far (its refusals, one a line).

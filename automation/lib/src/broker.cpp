@@ -123,8 +123,30 @@ private:
                 m.className = className;
                 m.text = a.description;
                 m_channel.send(m);
+                return serveCalls(a.object);
             }
             updateIdle();
+        });
+    }
+
+    // From here on the connection is the object's call channel: no more
+    // frames are read. The client sends its first byte of it only after it
+    // has read Created, so nothing of it has been read as a frame.
+    void serveCalls(const std::shared_ptr<void>& object) {
+        if (m_channel.hasPending())
+            return refuse(Error::ProtocolError,
+                          QStringLiteral("the client sent more before it had its object"), true);
+        m_socket->disconnect(&m_channel);
+        m_channel.disconnect(this);
+        m_idle.stop();
+        auto* calls = new QObject(this);
+        QPointer<QObject> alive = calls;
+        m_broker->serveCalls(m_socket, object, calls, [this, alive](const QString& reason) {
+            if (!alive || m_dropped)
+                return;
+            if (!reason.isEmpty())
+                emit m_broker->callsEnded(m_peer, reason);
+            QMetaObject::invokeMethod(this, [this] { drop(); }, Qt::QueuedConnection);
         });
     }
 

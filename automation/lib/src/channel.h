@@ -23,6 +23,8 @@ public:
     Q_DISABLE_COPY_MOVE(FrameChannel)
 
     void send(const wire::Message& message);
+    // Whether bytes after the last whole frame have been read.
+    bool hasPending() const { return m_reader.hasPartialFrame(); }
 
 Q_SIGNALS:
     void received(const automation::wire::Message& message);

@@ -17,6 +17,7 @@ Timeouts defaults;
 struct ObjectFactory::Private {
     Timeouts timeouts;
     bool localOnly = false;
+    bool forRelay = false;
     QList<QPointer<Operation>> pending;
 };
 
@@ -54,8 +55,12 @@ bool ObjectFactory::localOnly() const {
     return d->localOnly;
 }
 
+void ObjectFactory::setForRelay(bool forRelay) {
+    d->forRelay = forRelay;
+}
+
 void ObjectFactory::create(const QString& className) {
-    auto* op = new Operation(className, d->timeouts, d->localOnly, this);
+    auto* op = new Operation(className, d->timeouts, d->localOnly, d->forRelay, this);
     d->pending.append(op);
     connect(op, &Operation::finished, this, [this, op](const CreateResult& result) {
         d->pending.removeAll(op);

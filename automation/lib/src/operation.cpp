@@ -3,6 +3,7 @@
 #include <automation/environment.h>
 #include <automation/identity.h>
 
+#include "callhandle.h"
 #include "channel.h"
 #include "launch.h"
 #include "transport.h"
@@ -55,59 +56,15 @@ bool namesThisMachine(const QString& machine) {
            (address.isLoopback() || QNetworkInterface::allAddresses().contains(address));
 }
 
-// The object as the client holds it: its connection to the server or host.
-// Closing the connection releases the object there.
-class SocketHandle final : public ObjectHandle {
-public:
-    SocketHandle(const QString& className, const QString& description, quint32 id,
-                 Transport* transport)
-        : m_className(className),
-          m_description(description),
-          m_id(id),
-          m_transport(transport),
-          m_connected(std::make_shared<bool>(true)) {
-        transport->setParent(nullptr);
-        QObject::connect(transport, &Transport::disconnected, transport,
-                         [flag = m_connected] { *flag = false; });
-    }
-    ~SocketHandle() override { release(); }
-
-    QString className() const override { return m_className; }
-    QString description() const override { return m_description; }
-    bool isValid() const override { return m_transport && *m_connected; }
-
-    void release() override {
-        if (!m_transport)
-            return;
-        if (*m_connected) {
-            wire::Message m;
-            m.type = wire::Type::Release;
-            m.objectId = m_id;
-            m_transport->device()->write(wire::encode(m));
-            sendNow(m_transport->device());
-            m_transport->close();
-        }
-        if (QCoreApplication::instance())
-            m_transport->deleteLater();
-        else
-            delete m_transport.data();
-        m_transport = nullptr;
-        *m_connected = false;
-    }
-
-private:
-    QString m_className;
-    QString m_description;
-    quint32 m_id;
-    QPointer<Transport> m_transport;
-    std::shared_ptr<bool> m_connected;
-};
-
 }  // namespace
 
 Operation::Operation(const QString& className, const Timeouts& timeouts, bool localOnly,
-                     QObject* parent)
-    : QObject(parent), m_className(className), m_timeouts(timeouts), m_localOnly(localOnly) {
+                     bool forRelay, QObject* parent)
+    : QObject(parent),
+      m_className(className),
+      m_timeouts(timeouts),
+      m_localOnly(localOnly),
+      m_forRelay(forRelay) {
     for (QTimer* timer : {&m_total, &m_phaseTimer}) {
         timer->setSingleShot(true);
         // Coarse timers may fire 5 % early; a time-out never should.
@@ -387,11 +344,11 @@ void Operation::answered(const wire::Message& message) {
         return;
     if (message.type == wire::Type::Created) {
         CreateResult result;
-        result.object = std::make_shared<SocketHandle>(m_record.name, message.text,
-                                                       message.objectId, m_transport);
         m_transport->disconnect(this);
         delete m_channel;
         m_channel = nullptr;
+        result.object = makeObjectHandle(m_record.name, message.text, m_transport,
+                                         m_timeouts.callMs, m_forRelay);
         m_transport = nullptr;
         return done(result);
     }

@@ -35,7 +35,8 @@ class Operation : public QObject {
 public:
     enum class Phase { Lookup, Connect, Launch, Handshake, Request, Done };
 
-    Operation(const QString& className, const Timeouts& timeouts, bool localOnly, QObject* parent);
+    Operation(const QString& className, const Timeouts& timeouts, bool localOnly, bool forRelay,
+              QObject* parent);
     ~Operation() override;
 
     void start();
@@ -66,6 +67,7 @@ private:
     QString m_className;
     Timeouts m_timeouts;
     bool m_localOnly;
+    bool m_forRelay;
     ClassRecord m_record;
     Phase m_phase = Phase::Lookup;
     QTimer m_total;

@@ -2,9 +2,12 @@
 #include <automation/environment.h>
 #include <automation/serverkit.h>
 
+#include "busexport.h"
+#include "buslink.h"
 #include "channel.h"
 #include "files.h"
 #include "launch.h"
+#include "pipe.h"
 #include "transport.h"
 
 #include <QCoreApplication>
@@ -13,6 +16,8 @@
 #include <QLocalSocket>
 #include <QTextStream>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace automation {
@@ -21,7 +26,26 @@ namespace {
 // Time a freshly started server waits for the client that started it.
 constexpr int StartupGraceMs = 3000;
 constexpr int LockWaitMs = 500;
+
+// What a connection holds once its object is made.
+struct Instance {
+    std::unique_ptr<ServedObject> object;
+    QString className;
+};
 }  // namespace
+
+void ServedObject::failCall(const QString& message, const QString& errorName) {
+    m_errorName = errorName;
+    m_errorMessage = message;
+}
+
+bool ServedObject::takeCallError(QString* name, QString* message) {
+    if (m_errorName.isEmpty())
+        return false;
+    *name = std::exchange(m_errorName, QString());
+    *message = std::exchange(m_errorMessage, QString());
+    return true;
+}
 
 Status registerClass(const QString& name, const QString& classId, const QString& executable) {
     return ClassStore().registerClass(name, classId, QFileInfo(executable).absoluteFilePath());
@@ -120,7 +144,7 @@ void ObjectServer::activate(const QString& className, QObject*, Done done) {
     for (const ServedClass& served : m_classes) {
         if (ClassStore::nameKey(served.name) != key)
             continue;
-        std::shared_ptr<ServedObject> object = served.create ? served.create() : nullptr;
+        std::unique_ptr<ServedObject> object = served.create ? served.create() : nullptr;
         if (!object) {
             done({nullptr,
                   {},
@@ -129,13 +153,47 @@ void ObjectServer::activate(const QString& className, QObject*, Done done) {
                       .arg(served.name)});
             return;
         }
-        done({object, object->description(), Error::None, {}});
+        const QString description = object->description();
+        done({std::make_shared<Instance>(Instance{std::move(object), served.name}), description,
+              Error::None, {}});
         return;
     }
     done({nullptr,
           {},
           Error::ClassNotServed,
           QStringLiteral("this server does not serve class %1").arg(className)});
+}
+
+// The client's bytes pass through a guard that checks them before sd-bus
+// reads them (BusFrames' bounds); sd-bus writes its answers to the
+// connection itself.
+void ObjectServer::serveCalls(QIODevice* socket, const std::shared_ptr<void>& object,
+                              QObject* context, std::function<void(const QString&)> ended) {
+    auto* local = qobject_cast<QLocalSocket*>(socket);
+    const auto instance = std::static_pointer_cast<Instance>(object);
+    int pair[2] = {-1, -1};
+    const int out = local ? ::fcntl(int(local->socketDescriptor()), F_DUPFD_CLOEXEC, 3) : -1;
+    if (out < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
+        if (out >= 0)
+            ::close(out);
+        return ended(QStringLiteral("cannot set up the call channel: %1")
+                         .arg(QString::fromLocal8Bit(strerror(errno))));
+    }
+    auto* link = new BusLink(BusLink::Role::Server, pair[0], out, context);
+    auto* feed = new QLocalSocket(context);
+    feed->setSocketDescriptor(pair[1]);
+    auto* guard = new Pipe(socket, feed, true, context);
+    link->setGuard(guard);
+    connect(guard, &Pipe::moved, link, &BusLink::process);
+    connect(guard, &Pipe::failed, context, ended);
+    connect(link, &BusLink::closed, context, ended);
+    auto* published = new BusExport(instance->object.get(), instance->className, link);
+    QString error;
+    if (const Status s = link->start(); !s.ok())
+        return ended(s.reason);
+    if (!published->publish(&error))
+        return ended(error);
+    link->process();
 }
 
 int runServer(const QList<ServedClass>& classes) {
@@ -170,6 +228,11 @@ int runServer(const QList<ServedClass>& classes) {
     if (is("-Embedding")) {
         ReadyDescriptor ready;
         ObjectServer server(classes);
+        QObject::connect(&server, &Broker::callsEnded, &server,
+                         [program](const QString& peer, const QString& reason) {
+                             QTextStream(stderr) << program << ": calls from " << peer
+                                                 << " ended: " << reason << Qt::endl;
+                         });
         bool alreadyServed = false;
         if (const Status s = server.listen(self, &alreadyServed); !s.ok()) {
             if (alreadyServed)

@@ -24,7 +24,9 @@ struct Activation {
 // The serving side of the wire protocol, shared by the servers' ObjectServer
 // and automation-host: reads create and release requests from connected
 // sockets whose peer has been checked, keeps each connection's objects and
-// drops them when the client releases them or disconnects. It bounds
+// drops them when the client releases them or disconnects. Once Created has
+// gone out, the connection carries calls to that object (serveCalls()) and
+// no more frames; it ends, and the object with it, when the calls end. It bounds
 // connections, each peer's share of them, objects per connection and the
 // time a request may take to arrive. Only a request counts as activity: a
 // connection that holds nothing is closed after idleConnectionMs, and one
@@ -55,6 +57,9 @@ Q_SIGNALS:
     void connectionCountChanged(int count);
     // A request or a connection was turned away.
     void refused(const QString& peer, const QString& reason);
+    // A connection's calls ended for a reason other than the client closing
+    // it (a stream that is not D-Bus, a stall, a client that does not read).
+    void callsEnded(const QString& peer, const QString& reason);
 
 protected:
     using Done = std::function<void(const Activation&)>;
@@ -64,6 +69,13 @@ protected:
     // activation leaves running should be its child, so that it goes when
     // the client goes.
     virtual void activate(const QString& className, QObject* context, Done done) = 0;
+
+    // The connection now carries calls to object. What serves them lives
+    // as a child of context, reads socket (which stays the broker's), and
+    // calls ended(reason) once when the calls are over; the connection and
+    // the object then go.
+    virtual void serveCalls(QIODevice* socket, const std::shared_ptr<void>& object,
+                            QObject* context, std::function<void(const QString&)> ended) = 0;
 
 private:
     class Connection;

@@ -106,6 +106,11 @@ public:
     void setLocalOnly(bool localOnly);
     bool localOnly() const;
 
+    // automation-host relays its clients' calls: the objects it creates
+    // keep their connection as it is, for the host to relay bytes over,
+    // instead of making calls of their own.
+    void setForRelay(bool forRelay);
+
     // Abandons a pending create(): finished() is not emitted for it, and an
     // object that arrives later is released at once.
     void cancel();

@@ -1,0 +1,93 @@
+#include "pipe.h"
+
+#include "channel.h"
+
+#include <QAbstractSocket>
+#include <QLocalSocket>
+
+namespace automation {
+
+namespace {
+constexpr qint64 ChunkBytes = 64 * 1024;
+
+void limitReadBuffer(QIODevice* socket) {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        local->setReadBufferSize(ChunkBytes);
+    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        tcp->setReadBufferSize(ChunkBytes);
+}
+}  // namespace
+
+qint64 unsentBytes(QIODevice* socket) {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        return local->bytesToWrite();
+    if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        return tcp->bytesToWrite();
+    return socket->bytesToWrite();
+}
+
+Pipe::Pipe(QIODevice* from, QIODevice* to, std::optional<bool> toServer, QObject* parent)
+    : QObject(parent), m_from(from), m_to(to) {
+    if (toServer)
+        m_frames.emplace(*toServer);
+    limitReadBuffer(from);
+    m_stall.setSingleShot(true);
+    m_stall.setInterval(calls::StallMs);
+    connect(&m_stall, &QTimer::timeout, this, [this] {
+        m_failed = true;
+        emit failed(m_frames->authenticated()
+                        ? QStringLiteral("a D-Bus message was not finished within %1 ms")
+                              .arg(calls::StallMs)
+                        : QStringLiteral("the D-Bus authentication was not finished within %1 ms")
+                              .arg(calls::StallMs));
+    });
+    connect(from, &QIODevice::readyRead, this, &Pipe::move);
+    connect(to, &QIODevice::bytesWritten, this, &Pipe::move);
+    watchStall();
+    if (from->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Pipe::move, Qt::QueuedConnection);
+}
+
+void Pipe::setPaused(bool paused) {
+    if (m_paused == paused)
+        return;
+    m_paused = paused;
+    if (!paused)
+        QMetaObject::invokeMethod(this, &Pipe::move, Qt::QueuedConnection);
+}
+
+void Pipe::watchStall() {
+    if (!m_frames)
+        return;
+    if (!m_frames->inside())
+        m_stall.stop();
+    else if (!m_stall.isActive())
+        m_stall.start();
+}
+
+void Pipe::move() {
+    bool any = false;
+    while (!m_failed && !m_paused && m_from->bytesAvailable() > 0) {
+        const qint64 room = calls::MaxPendingBytes - unsentBytes(m_to);
+        if (room <= 0)
+            break;  // bytesWritten() resumes
+        const QByteArray chunk = m_from->read(qMin(room, ChunkBytes));
+        if (chunk.isEmpty())
+            break;
+        if (m_frames && !m_frames->feed(chunk)) {
+            m_failed = true;
+            m_stall.stop();
+            emit failed(m_frames->error());
+            return;
+        }
+        m_to->write(chunk);
+        any = true;
+    }
+    if (!any)
+        return;
+    sendNow(m_to);
+    watchStall();
+    emit moved();
+}
+
+}  // namespace automation
