@@ -21,6 +21,7 @@
 #include <QTcpServer>
 #include <QTimer>
 
+#include <malloc.h>
 #include <unistd.h>
 #include <memory>
 #include <utility>
@@ -54,6 +55,15 @@ void rowUs(const char* what, double us, const QString& ratio = QString()) {
         << QString::number(us, 'f', 1).rightJustified(10) << " us   " << ratio << Qt::endl;
 }
 
+// Hands what was written to the kernel now, as the library does with what it
+// sends, rather than on the event loop's next turn.
+void sendNow(QIODevice* socket) {
+    if (auto* local = qobject_cast<QLocalSocket*>(socket))
+        local->flush();
+    else if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
+        tcp->flush();
+}
+
 // The echo: answers every read on a Unix socket with what it read.
 int serveEcho(const QString& path) {
     QLocalServer server;
@@ -65,8 +75,10 @@ int serveEcho(const QString& path) {
     }
     QObject::connect(&server, &QLocalServer::newConnection, &server, [&server] {
         while (QLocalSocket* socket = server.nextPendingConnection()) {
-            QObject::connect(socket, &QLocalSocket::readyRead, socket,
-                             [socket] { socket->write(socket->readAll()); });
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
+                socket->write(socket->readAll());
+                socket->flush();
+            });
             QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         }
     });
@@ -90,9 +102,14 @@ protected:
         tls->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         auto* local = new QLocalSocket(tls);
         local->connectToServer(m_echoPath);
-        connect(tls, &QSslSocket::readyRead, local, [tls, local] { local->write(tls->readAll()); });
-        connect(local, &QLocalSocket::readyRead, tls,
-                [tls, local] { tls->write(local->readAll()); });
+        connect(tls, &QSslSocket::readyRead, local, [tls, local] {
+            local->write(tls->readAll());
+            local->flush();
+        });
+        connect(local, &QLocalSocket::readyRead, tls, [tls, local] {
+            tls->write(local->readAll());
+            tls->flush();
+        });
         connect(tls, &QSslSocket::disconnected, tls, &QObject::deleteLater);
         tls->startServerEncryption();
     }
@@ -157,6 +174,7 @@ public:
 
     void roundTrip() {
         m_socket->write(m_message);
+        sendNow(m_socket);
         QEventLoop loop;
         QByteArray back;
         QObject::connect(m_socket, &QIODevice::readyRead, &loop, [&] {
@@ -185,13 +203,16 @@ public:
                 die(QStringLiteral("the echo answered something else"));
             back.clear();
             ++count;
-            if (clock.elapsed() < ms)
+            if (clock.elapsed() < ms) {
                 m_socket->write(m_message);
-            else
+                sendNow(m_socket);
+            } else {
                 loop.quit();
+            }
         });
         clock.start();
         m_socket->write(m_message);
+        sendNow(m_socket);
         loop.exec();
         return {count, clock.nsecsElapsed() / 1e9};
     }
@@ -298,41 +319,52 @@ void waitServerFiles(qint64 pid, int files) {
     }
 }
 
+// Bytes the client's heap has handed out (and not taken back), whichever
+// pages they sit on: unlike the resident size, not hidden by memory that an
+// earlier batch freed and this one reuses.
+double heapKiB() {
+    const struct mallinfo2 info = ::mallinfo2();
+    return double(info.uordblks + info.hblkhd) / 1024;
+}
+
 struct Memory {
-    std::vector<double> created, called, kept, serverCalled;  // KiB per object
-    std::vector<double> files, serverFiles;                   // per object
+    std::vector<double> created, called, kept;  // client heap, KiB per object
+    std::vector<double> files, serverFiles;     // open files per object
+    double resident = 0, serverResident = 0;    // KiB per object, first batch
 };
 
 // kObjects live objects, each then called once, then all released: what
-// each stage adds to the client's and the server's resident memory and open
-// files. The first batch warms allocators and caches and is not counted.
+// each stage adds to the client's heap, and what the objects hold open in
+// the client and the server. Resident sizes grow only while no freed memory
+// is there to reuse, so they are taken from the first batch.
 Memory measureMemory(qint64 server, int serverFiles) {
     Memory m;
-    for (int b = 0; b <= kMemoryBatches; ++b) {
+    for (int b = 0; b < kMemoryBatches; ++b) {
         waitServerFiles(server, serverFiles);
-        const double before = residentKiB(), serverBefore = residentKiB(server);
+        const double before = heapKiB(), residentBefore = residentKiB(),
+                     serverBefore = residentKiB(server);
         const int filesBefore = openFiles();
         std::vector<std::shared_ptr<ObjectHandle>> objects;
         for (int i = 0; i < kObjects; ++i)
             objects.push_back(create());
-        const double created = residentKiB();
+        const double created = heapKiB();
         for (const auto& object : objects)
             callAsync(*object);
-        const double called = residentKiB(), serverCalled = residentKiB(server);
-        const int filesHeld = openFiles(), serverHeld = openFiles(server);
+        const double called = heapKiB();
+        if (b == 0) {
+            m.resident = (residentKiB() - residentBefore) / kObjects;
+            m.serverResident = (residentKiB(server) - serverBefore) / kObjects;
+        }
+        m.files.push_back(double(openFiles() - filesBefore) / kObjects);
+        m.serverFiles.push_back(double(openFiles(server) - serverFiles) / kObjects);
         for (const auto& object : objects)
             object->release();
         objects.clear();
         QCoreApplication::processEvents();
-        const double kept = residentKiB();
-        if (b == 0)
-            continue;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m.created.push_back((created - before) / kObjects);
         m.called.push_back((called - before) / kObjects);
-        m.kept.push_back((kept - before) / kObjects);
-        m.serverCalled.push_back((serverCalled - serverBefore) / kObjects);
-        m.files.push_back(double(filesHeld - filesBefore) / kObjects);
-        m.serverFiles.push_back(double(serverHeld - serverFiles) / kObjects);
+        m.kept.push_back((heapKiB() - before) / kObjects);
     }
     return m;
 }
@@ -348,6 +380,7 @@ int main(int argc, char** argv) {
         return serveRelay(args[2]);
 
     const QString loadBefore = loadAverage();
+    const MachineLoad machine;
     Stage stage;
     Peer echo({QStringLiteral("--echo"), stage.path() + QStringLiteral("/echo")});
 
@@ -447,23 +480,32 @@ int main(int argc, char** argv) {
         << " /s   calls: " << QString::number(callRate / pongRate, 'f', 2)
         << " x the ping-pong rate" << Qt::endl;
 
-    const auto memoryRow = [](const char* what, const std::vector<double>& v, const char* unit) {
+    const auto memoryRow = [](const char* what, double value, const char* unit,
+                              const QString& note) {
         out << "  " << QString::fromLatin1(what).leftJustified(46)
-            << QString::number(median(v), 'f', 1).rightJustified(8) << ' ' << unit
-            << "   (batches from " << QString::number(*std::min_element(v.begin(), v.end()), 'f', 1)
-            << " to " << QString::number(*std::max_element(v.begin(), v.end()), 'f', 1) << ")"
-            << Qt::endl;
+            << QString::number(value, 'f', 1).rightJustified(8) << ' '
+            << QString::fromLatin1(unit).leftJustified(3) << "   " << note << Qt::endl;
     };
-    out << "\nper live object, " << kObjects << " at once, median of " << kMemoryBatches
-        << " batches:\n";
-    memoryRow("client memory, created", memory.created, "KiB");
-    memoryRow("client memory, created and called once", memory.called, "KiB");
-    memoryRow("client memory left after release", memory.kept, "KiB");
-    memoryRow("client open files", memory.files, "");
-    memoryRow("Server.exe memory, created and called once", memory.serverCalled, "KiB");
-    memoryRow("Server.exe open files", memory.serverFiles, "");
+    const auto spread = [](const std::vector<double>& v) {
+        return QStringLiteral("(median; batches from %1 to %2)")
+            .arg(*std::min_element(v.begin(), v.end()), 0, 'f', 1)
+            .arg(*std::max_element(v.begin(), v.end()), 0, 'f', 1);
+    };
+    out << "\nper live object, " << kObjects << " at once (a client's share of one server), "
+        << kMemoryBatches << " batches:\n";
+    memoryRow("client heap, created", median(memory.created), "KiB", spread(memory.created));
+    memoryRow("client heap, created and called once", median(memory.called), "KiB",
+              spread(memory.called));
+    memoryRow("client heap left after release", median(memory.kept), "KiB", spread(memory.kept));
+    memoryRow("client resident growth", memory.resident, "KiB", QStringLiteral("(first batch)"));
+    memoryRow("client open files", median(memory.files), "", spread(memory.files));
+    memoryRow("Server.exe resident growth", memory.serverResident, "KiB",
+              QStringLiteral("(first batch)"));
+    memoryRow("Server.exe open files", median(memory.serverFiles), "", spread(memory.serverFiles));
 
-    out << "\nload average (1, 5, 15 min): " << loadBefore << " before, " << loadAverage()
-        << " after" << Qt::endl;
+    out << "\nmachine: " << QString::number(machine.busyShare() * 100, 'f', 0) << "% busy over "
+        << QThread::idealThreadCount()
+        << " cores during the run, this benchmark and its servers included; load average "
+        << loadBefore << " before, " << loadAverage() << " after" << Qt::endl;
     return 0;
 }

@@ -37,6 +37,7 @@
 #include <cstring>
 #include <functional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -279,6 +280,34 @@ inline QString loadAverage() {
         return QStringLiteral("unknown");
     return QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2);
 }
+
+// How busy the machine's processors were between two points: the share of
+// all of them (1.0 = every core busy), from the kernel's counters.
+class MachineLoad {
+public:
+    MachineLoad() : m_start(read()) {}
+    double busyShare() const {
+        const auto now = read();
+        const double total = now.first - m_start.first;
+        return total > 0 ? (now.second - m_start.second) / total : 0;
+    }
+
+private:
+    // All jiffies and the busy ones, over every processor.
+    static std::pair<double, double> read() {
+        QFile stat(QStringLiteral("/proc/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            return {0, 0};
+        const QList<QByteArray> f = stat.readLine().simplified().split(' ');
+        double total = 0;
+        for (int i = 1; i < f.size(); ++i)
+            total += f[i].toDouble();
+        // idle and iowait
+        const double idle = f.size() > 5 ? f[4].toDouble() + f[5].toDouble() : 0;
+        return {total, total - idle};
+    }
+    std::pair<double, double> m_start;
+};
 
 // The user's side in temporary XDG folders, with Server.exe registered and an
 // identity; the host's user with its own copies of the programs, Server.exe
