@@ -5,7 +5,8 @@
 // ping-pong over a Unix socket pair with no event loop. Then sequential
 // local calls per second beside sequential ping-pongs, and the memory and
 // files a live object costs the client and the server. Compared programs
-// run in alternation, round by round (the rates: half a second at a time).
+// run in alternation, round by round (the rates: half a second at a time),
+// with the client and the processes it talks to on one core, then on two.
 //
 // The echo and the relay are this program again, started as
 //   bench_calls --echo <socket path>
@@ -22,7 +23,10 @@
 #include <QTimer>
 
 #include <malloc.h>
+#include <sched.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <utility>
 
@@ -51,8 +55,13 @@ QString goal(double ratio, double atMost) {
 }
 
 void rowUs(const char* what, double us, const QString& ratio = QString()) {
-    out << QString::fromLatin1(what).leftJustified(48)
+    out << "  " << QString::fromLatin1(what).leftJustified(46)
         << QString::number(us, 'f', 1).rightJustified(10) << " us   " << ratio << Qt::endl;
+}
+
+void rowRate(const char* what, double perSecond, const QString& note) {
+    out << "    " << QString::fromLatin1(what).leftJustified(44)
+        << QString::number(perSecond, 'f', 0).rightJustified(10) << " /s   " << note << Qt::endl;
 }
 
 // Hands what was written to the kernel now, as the library does with what it
@@ -160,6 +169,7 @@ public:
     Q_DISABLE_COPY_MOVE(Peer)
 
     QString address() const { return m_address; }
+    qint64 pid() const { return m_process.processId(); }
 
 private:
     QProcess m_process;
@@ -288,10 +298,9 @@ std::function<void()> batch(const std::function<void()>& call) {
     };
 }
 
-// Resident memory of a process (0: this one), in KiB.
-double residentKiB(qint64 pid = 0) {
-    QFile statm(pid ? QStringLiteral("/proc/%1/statm").arg(pid)
-                    : QStringLiteral("/proc/self/statm"));
+// Resident memory of a process, in KiB.
+double residentKiB(qint64 pid) {
+    QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
     if (!statm.open(QIODevice::ReadOnly))
         die(statm.fileName() + QStringLiteral(": ") + statm.errorString());
     const QList<QByteArray> fields = statm.readAll().split(' ');
@@ -319,6 +328,21 @@ void waitServerFiles(qint64 pid, int files) {
     }
 }
 
+// The server's open files once it has closed what a released object held:
+// fewer than before, and no change for a while.
+int settledFiles(qint64 pid, int before) {
+    waitServerFiles(pid, before - 1);
+    int files = openFiles(pid);
+    for (int still = 0; still < 50; ++still) {
+        QThread::msleep(2);
+        if (const int now = openFiles(pid); now != files) {
+            files = now;
+            still = 0;
+        }
+    }
+    return files;
+}
+
 // Bytes the client's heap has handed out (and not taken back), whichever
 // pages they sit on: unlike the resident size, not hidden by memory that an
 // earlier batch freed and this one reuses.
@@ -330,19 +354,18 @@ double heapKiB() {
 struct Memory {
     std::vector<double> created, called, kept;  // client heap, KiB per object
     std::vector<double> files, serverFiles;     // open files per object
-    double resident = 0, serverResident = 0;    // KiB per object, first batch
+    double serverResident = 0;                  // KiB per object, first batch
 };
 
 // kObjects live objects, each then called once, then all released: what
 // each stage adds to the client's heap, and what the objects hold open in
-// the client and the server. Resident sizes grow only while no freed memory
-// is there to reuse, so they are taken from the first batch.
+// the client and the server. The server's resident size grows only while it
+// has no freed memory to reuse, so it is taken from the first batch.
 Memory measureMemory(qint64 server, int serverFiles) {
     Memory m;
     for (int b = 0; b < kMemoryBatches; ++b) {
         waitServerFiles(server, serverFiles);
-        const double before = heapKiB(), residentBefore = residentKiB(),
-                     serverBefore = residentKiB(server);
+        const double before = heapKiB(), serverBefore = residentKiB(server);
         const int filesBefore = openFiles();
         std::vector<std::shared_ptr<ObjectHandle>> objects;
         for (int i = 0; i < kObjects; ++i)
@@ -351,10 +374,8 @@ Memory measureMemory(qint64 server, int serverFiles) {
         for (const auto& object : objects)
             callAsync(*object);
         const double called = heapKiB();
-        if (b == 0) {
-            m.resident = (residentKiB() - residentBefore) / kObjects;
+        if (b == 0)
             m.serverResident = (residentKiB(server) - serverBefore) / kObjects;
-        }
         m.files.push_back(double(openFiles() - filesBefore) / kObjects);
         m.serverFiles.push_back(double(openFiles(server) - serverFiles) / kObjects);
         for (const auto& object : objects)
@@ -368,6 +389,84 @@ Memory measureMemory(qint64 server, int serverFiles) {
     }
     return m;
 }
+
+// Where the processes run. On a virtual machine a wake-up on another core
+// can cost several times one on the same core, and where the scheduler puts
+// each process changes from run to run, so the compared programs are placed
+// alike: the client on one core, the processes that answer it (server,
+// host, relay, echo) on the same core or on another.
+struct Placement {
+    QString name;
+    int clientCpu;
+    int peerCpu;
+};
+
+// The cores this benchmark may use, as it was started.
+const cpu_set_t& allowedCores() {
+    static const cpu_set_t allowed = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (::sched_getaffinity(0, sizeof set, &set) != 0)
+            die(QStringLiteral("cannot read which cores this process may use"));
+        return set;
+    }();
+    return allowed;
+}
+
+// One core, or every allowed one (cpu -1).
+cpu_set_t cores(int cpu) {
+    if (cpu < 0)
+        return allowedCores();
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return set;
+}
+
+std::vector<Placement> placementsHere() {
+    std::vector<int> cpus;
+    for (int c = 0; c < CPU_SETSIZE && cpus.size() < 2; ++c)
+        if (CPU_ISSET(c, &allowedCores()))
+            cpus.push_back(c);
+    std::vector<Placement> placements{
+        {QStringLiteral("client and the processes it talks to on core %1").arg(cpus[0]), cpus[0],
+         cpus[0]}};
+    if (cpus.size() > 1)
+        placements.push_back(
+            {QStringLiteral("client on core %1, the processes it talks to on core %2")
+                 .arg(cpus[0])
+                 .arg(cpus[1]),
+             cpus[0], cpus[1]});
+    return placements;
+}
+
+// Moves every thread of a process to one core, or back to all (cpu -1).
+void pinProcess(qint64 pid, int cpu) {
+    const cpu_set_t set = cores(cpu);
+    const QStringList tasks =
+        QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    if (tasks.isEmpty())
+        die(QStringLiteral("process %1 is gone").arg(pid));
+    for (const QString& task : tasks)
+        if (::sched_setaffinity(pid_t(task.toInt()), sizeof set, &set) != 0 && errno != ESRCH)
+            die(QStringLiteral("cannot move process %1 to core %2: %3")
+                    .arg(pid)
+                    .arg(cpu)
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+}
+
+double perCall(double roundMs) {
+    return roundMs * 1000 / kCallsPerRound;
+}
+
+struct LocalFigures {
+    double floorUs = 0, pongUs = 0, asyncUs = 0, blockingUs = 0;
+    double callRate = 0, pongRate = 0;  // per second
+};
+
+struct RemoteFigures {
+    double callUs = 0, relayUs = 0;
+};
 
 }  // namespace
 
@@ -385,7 +484,7 @@ int main(int argc, char** argv) {
     Peer echo({QStringLiteral("--echo"), stage.path() + QStringLiteral("/echo")});
 
     // Local: a live object of Server.exe, in turn with the ping-pong over a
-    // Unix socket to the echo.
+    // Unix socket to the echo, and with the blocking one.
     qputenv("AUTOMATION_SERVER_IDLE_MS", "60000");
     setActivation(false);
     QLocalSocket localSocket;
@@ -393,6 +492,7 @@ int main(int argc, char** argv) {
     if (!localSocket.waitForConnected(kAnswerMs))
         die(QStringLiteral("cannot connect to the echo: ") + localSocket.errorString());
     PingPong local(&localSocket);
+    LoopbackEcho floor(LoopbackEcho::Kind::Unix);
     std::shared_ptr<ObjectHandle> object = create();
     const qint64 localServer = pidOf(object->description());
     if (localServer <= 0)
@@ -401,34 +501,49 @@ int main(int argc, char** argv) {
         callAsync(*object);
         local.roundTrip();
     }
-    LoopbackEcho floor(LoopbackEcho::Kind::Unix);
-    const std::vector<double> localCalls =
-        alternate(kRounds, {{batch([&] { callAsync(*object); })},
-                            {batch([&] { callBlocking(*object); })},
-                            {batch([&] { local.roundTrip(); })},
-                            {batch([&] { floor.roundTrip(); })}});
-
-    // Sequential calls, half a second at a time in turn with sequential
-    // ping-pongs.
-    std::pair<int, double> calls{0, 0}, pongs{0, 0};
-    for (int s = 0; s < kSlices; ++s) {
-        const auto c = chainCalls(*object, kSliceMs);
-        const auto p = local.chain(kSliceMs);
-        calls = {calls.first + c.first, calls.second + c.second};
-        pongs = {pongs.first + p.first, pongs.second + p.second};
+    const std::vector<Placement> placements = placementsHere();
+    std::vector<LocalFigures> localFigures;
+    for (const Placement& where : placements) {
+        pinProcess(::getpid(), where.clientCpu);
+        pinProcess(localServer, where.peerCpu);
+        pinProcess(echo.pid(), where.peerCpu);
+        floor.pinEcho(cores(where.peerCpu));
+        LocalFigures f;
+        const std::vector<double> m = alternate(kRounds, {{batch([&] { callAsync(*object); })},
+                                                          {batch([&] { callBlocking(*object); })},
+                                                          {batch([&] { local.roundTrip(); })},
+                                                          {batch([&] { floor.roundTrip(); })}});
+        f.asyncUs = perCall(m[0]);
+        f.blockingUs = perCall(m[1]);
+        f.pongUs = perCall(m[2]);
+        f.floorUs = perCall(m[3]);
+        // Sequential calls, half a second at a time in turn with sequential
+        // ping-pongs.
+        std::pair<int, double> calls{0, 0}, pongs{0, 0};
+        for (int s = 0; s < kSlices; ++s) {
+            const auto c = chainCalls(*object, kSliceMs);
+            const auto p = local.chain(kSliceMs);
+            calls = {calls.first + c.first, calls.second + c.second};
+            pongs = {pongs.first + p.first, pongs.second + p.second};
+        }
+        f.callRate = calls.first / calls.second;
+        f.pongRate = pongs.first / pongs.second;
+        localFigures.push_back(f);
     }
+    for (const qint64 pid : {qint64(::getpid()), localServer, echo.pid()})
+        pinProcess(pid, -1);
+    floor.pinEcho(cores(-1));
 
     // Memory: from a server that holds no object of ours.
     const int filesWithOne = openFiles(localServer);
     object.reset();
-    waitServerFiles(localServer, filesWithOne - 1);
-    const Memory memory = measureMemory(localServer, openFiles(localServer));
+    const Memory memory = measureMemory(localServer, settledFiles(localServer, filesWithOne));
     ::kill(pid_t(localServer), SIGTERM);
     waitGone(localServer);
 
     // Through the host over TLS at Packet Privacy, in turn with the
     // ping-pong through the bare TLS relay to the echo.
-    std::vector<double> remoteCalls;
+    std::vector<RemoteFigures> remoteFigures;
     {
         Peer relay({QStringLiteral("--relay"), echo.address()});
         QSslSocket tls;
@@ -443,42 +558,54 @@ int main(int argc, char** argv) {
         setActivation(true, QStringLiteral("6"));
         std::shared_ptr<ObjectHandle> remote = create();
         const qint64 remoteServer = pidOf(remote->description());
+        if (remoteServer <= 0)
+            die(QStringLiteral("no process id in \"%1\"").arg(remote->description()));
         for (int i = 0; i < kCallsPerRound; ++i) {
             callAsync(*remote);
             relayed.roundTrip();
         }
-        remoteCalls = alternate(
-            kRounds, {{batch([&] { callAsync(*remote); })}, {batch([&] { relayed.roundTrip(); })}});
+        for (const Placement& where : placements) {
+            pinProcess(::getpid(), where.clientCpu);
+            for (const qint64 pid :
+                 {host.process.processId(), remoteServer, relay.pid(), echo.pid()})
+                pinProcess(pid, where.peerCpu);
+            const std::vector<double> m = alternate(
+                kRounds,
+                {{batch([&] { callAsync(*remote); })}, {batch([&] { relayed.roundTrip(); })}});
+            remoteFigures.push_back({perCall(m[0]), perCall(m[1])});
+        }
+        pinProcess(::getpid(), -1);
         remote.reset();
         tls.abort();
-        if (remoteServer > 0)
-            ::kill(pid_t(remoteServer), SIGTERM);
+        ::kill(pid_t(remoteServer), SIGTERM);
     }
 
-    const auto us = [](double roundMs) { return roundMs * 1000 / kCallsPerRound; };
-    const double asyncUs = us(localCalls[0]), blockingUs = us(localCalls[1]),
-                 pongUs = us(localCalls[2]), floorUs = us(localCalls[3]);
-    const double remoteUs = us(remoteCalls[0]), relayUs = us(remoteCalls[1]);
     out << "median of " << kRounds << " rounds of " << kCallsPerRound
-        << " calls or round trips, per call; compared rows ran in turn\n";
-    rowUs("Unix socket pair ping-pong, blocking, a thread", floorUs);
-    rowUs("Unix socket ping-pong, 32 bytes, Qt event loop", pongUs,
-          times(pongUs, floorUs, "blocking ping-pong"));
-    rowUs("local Echo, call() and a local event loop", asyncUs,
-          times(asyncUs, pongUs, "ping-pong") + goal(asyncUs / pongUs, kCallGoal));
-    rowUs("local Echo, callMethod()", blockingUs, times(blockingUs, pongUs, "ping-pong"));
-    rowUs("TLS relay to the echo ping-pong, 32 bytes", relayUs);
-    rowUs("through automation-host, TLS, Echo, call()", remoteUs,
-          times(remoteUs, relayUs, "relay ping-pong") + goal(remoteUs / relayUs, kCallGoal));
-
-    const double callRate = calls.first / calls.second, pongRate = pongs.first / pongs.second;
-    out << "\nsequential, " << kSlices << " x " << kSliceMs << " ms each, in turn:\n"
-        << "  local Echo calls      " << QString::number(callRate, 'f', 0).rightJustified(8)
-        << " /s   (goal: at least " << kRateGoal << ", "
-        << (callRate >= kRateGoal ? "met" : "NOT met") << ")\n"
-        << "  Unix ping-pongs       " << QString::number(pongRate, 'f', 0).rightJustified(8)
-        << " /s   calls: " << QString::number(callRate / pongRate, 'f', 2)
-        << " x the ping-pong rate" << Qt::endl;
+        << " calls or round trips, per call; compared rows ran in turn";
+    for (size_t p = 0; p < placements.size(); ++p) {
+        const LocalFigures& l = localFigures[p];
+        const RemoteFigures& r = remoteFigures[p];
+        out << "\n" << placements[p].name << ":\n";
+        rowUs("Unix socket pair ping-pong, blocking, a thread", l.floorUs);
+        rowUs("Unix socket ping-pong, 32 bytes, Qt event loop", l.pongUs,
+              times(l.pongUs, l.floorUs, "blocking ping-pong"));
+        rowUs("local Echo, call() and a local event loop", l.asyncUs,
+              times(l.asyncUs, l.pongUs, "ping-pong") + goal(l.asyncUs / l.pongUs, kCallGoal));
+        rowUs("local Echo, callMethod()", l.blockingUs, times(l.blockingUs, l.pongUs, "ping-pong"));
+        rowUs("TLS relay to the echo ping-pong, 32 bytes", r.relayUs);
+        rowUs(
+            "through automation-host, TLS, Echo, call()", r.callUs,
+            times(r.callUs, r.relayUs, "relay ping-pong") + goal(r.callUs / r.relayUs, kCallGoal));
+        out << "  sequential, " << kSlices << " x " << kSliceMs << " ms each, in turn:\n";
+        rowRate(
+            "local Echo calls", l.callRate,
+            QStringLiteral("(goal: at least %1, %2)")
+                .arg(kRateGoal, 0, 'f', 0)
+                .arg(l.callRate >= kRateGoal ? QStringLiteral("met") : QStringLiteral("NOT met")));
+        rowRate("Unix socket ping-pongs, Qt event loop", l.pongRate,
+                QStringLiteral("calls: %1 x the ping-pong rate")
+                    .arg(l.callRate / l.pongRate, 0, 'f', 2));
+    }
 
     const auto memoryRow = [](const char* what, double value, const char* unit,
                               const QString& note) {
@@ -497,10 +624,9 @@ int main(int argc, char** argv) {
     memoryRow("client heap, created and called once", median(memory.called), "KiB",
               spread(memory.called));
     memoryRow("client heap left after release", median(memory.kept), "KiB", spread(memory.kept));
-    memoryRow("client resident growth", memory.resident, "KiB", QStringLiteral("(first batch)"));
     memoryRow("client open files", median(memory.files), "", spread(memory.files));
     memoryRow("Server.exe resident growth", memory.serverResident, "KiB",
-              QStringLiteral("(first batch)"));
+              QStringLiteral("(first batch: later ones reuse what it freed)"));
     memoryRow("Server.exe open files", median(memory.serverFiles), "", spread(memory.serverFiles));
 
     out << "\nmachine: " << QString::number(machine.busyShare() * 100, 'f', 0) << "% busy over "

@@ -26,6 +26,8 @@
 #include <grp.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -154,6 +156,14 @@ public:
         m_echo.join();
     }
     Q_DISABLE_COPY_MOVE(LoopbackEcho)
+
+    // Runs the echo thread on the given cores only.
+    void pinEcho(const cpu_set_t& cores) {
+        if (const int error =
+                ::pthread_setaffinity_np(m_echo.native_handle(), sizeof cores, &cores))
+            die(QStringLiteral("cannot move the echo thread: ") +
+                QString::fromLocal8Bit(std::strerror(error)));
+    }
 
     void roundTrip() {
         char buf[32] = {};
