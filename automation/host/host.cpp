@@ -291,8 +291,9 @@ void Host::serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QO
     auto* down = new Pipe(server, socket, false, context);
     for (Pipe* pipe : {up, down})
         connect(pipe, &Pipe::failed, context, ended);
-    whenDisconnected(server, context,
-                     [ended] { ended(QStringLiteral("the server closed the object's connection")); });
+    whenDisconnected(server, context, [ended] {
+        ended(QStringLiteral("the server closed the object's connection"));
+    });
 }
 
 }  // namespace automation

@@ -8,14 +8,27 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QSslSocket>
 #include <QTextStream>
 
+#include <fcntl.h>
 #include <unistd.h>
+#include <csignal>
 
+#include <algorithm>
 #include <functional>
+#include <limits>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -29,11 +42,63 @@ struct Command {
     const char* summary;
     std::function<int(QCommandLineParser&, const QStringList&)> run;
     std::function<void(QCommandLineParser&)> options = {};
+    // More for the command's --help; a command with details takes typed
+    // values (negative numbers among them) after its names.
+    const char* details = "";
 };
 
+// Text from a server or a host, safe to print on a terminal: C0 controls,
+// DEL and C1 controls, the line and paragraph separators and the bidi
+// overrides are shown as escapes, so that no peer can move the cursor,
+// retitle the terminal, reorder what is shown or forge a line of output.
+QString printable(const QString& text) {
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 ||
+                             (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
+        if (!control)
+            shown += c;
+        else if (u == '\n')
+            shown += QLatin1String("\\n");
+        else if (u == '\t')
+            shown += QLatin1String("\\t");
+        else if (u == '\r')
+            shown += QLatin1String("\\r");
+        else if (u < 0x80)
+            shown += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            shown += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+    }
+    return shown;
+}
+
 int failed(const Status& status) {
-    err << "automationctl: " << status.reason << Qt::endl;
+    err << "automationctl: " << printable(status.reason) << Qt::endl;
     return 1;
+}
+
+// A failure of one of the calling commands: what was being done, the
+// error's name and its reason.
+int failed(const QString& what, const Status& status) {
+    err << "automationctl: " << printable(what) << ": " << errorName(status.error) << ": "
+        << printable(status.reason) << Qt::endl;
+    return 1;
+}
+
+// --timeout as a positive number of milliseconds; false (and a message) when
+// it is something else.
+bool timeoutOption(const QCommandLineParser& parser, int* ms) {
+    if (!parser.isSet(QStringLiteral("timeout")))
+        return true;
+    bool ok = false;
+    *ms = parser.value(QStringLiteral("timeout")).toInt(&ok);
+    if (!ok || *ms <= 0) {
+        err << "automationctl: --timeout takes a positive number of milliseconds" << Qt::endl;
+        return false;
+    }
+    return true;
 }
 
 int list(QCommandLineParser&, const QStringList&) {
@@ -114,13 +179,10 @@ int set(QCommandLineParser& parser, const QStringList& args) {
 }
 
 int create(QCommandLineParser& parser, const QStringList& args) {
-    if (parser.isSet(QStringLiteral("timeout"))) {
-        bool ok = false;
-        const int ms = parser.value(QStringLiteral("timeout")).toInt(&ok);
-        if (!ok || ms <= 0) {
-            err << "automationctl: --timeout takes a positive number of milliseconds" << Qt::endl;
-            return 2;
-        }
+    int ms = 0;
+    if (!timeoutOption(parser, &ms))
+        return 2;
+    if (ms > 0) {
         Timeouts t = ObjectFactory::defaultTimeouts();
         t.totalMs = ms;
         ObjectFactory::setDefaultTimeouts(t);
@@ -128,13 +190,578 @@ int create(QCommandLineParser& parser, const QStringList& args) {
     const CreateResult result = createObject(args.at(0));
     if (!result.ok()) {
         err << "cannot create " << args.at(0) << ": " << errorName(result.error) << ": "
-            << result.reason << Qt::endl;
+            << printable(result.reason) << Qt::endl;
         return 1;
     }
-    out << "created " << result.object->className() << ": " << result.object->description()
-        << Qt::endl;
+    out << "created " << printable(result.object->className()) << ": "
+        << printable(result.object->description()) << Qt::endl;
     result.object->release();
     return 0;
+}
+
+// Calling created objects: introspect, call, property, watch.
+
+// A value as JSON: lists, maps and bytes (as a list of numbers) keep their
+// structure; anything else the library hands over is shown as its text.
+QJsonValue jsonValue(const QVariant& value) {
+    switch (value.typeId()) {
+        case QMetaType::UnknownType:
+        case QMetaType::Nullptr:
+            return QJsonValue::Null;
+        case QMetaType::Bool:
+            return value.toBool();
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+        case QMetaType::Long:
+        case QMetaType::LongLong:
+            return value.toLongLong();
+        case QMetaType::ULong:
+        case QMetaType::ULongLong: {
+            const qulonglong n = value.toULongLong();
+            return n <= qulonglong(std::numeric_limits<qint64>::max()) ? QJsonValue(qint64(n))
+                                                                       : QJsonValue(double(n));
+        }
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return value.toDouble();
+        case QMetaType::QString:
+            return value.toString();
+        case QMetaType::QByteArray: {
+            QJsonArray bytes;
+            for (const char b : value.toByteArray())
+                bytes.append(int(uchar(b)));
+            return bytes;
+        }
+        case QMetaType::QVariantMap:
+        case QMetaType::QVariantHash: {
+            QJsonObject object;
+            const QVariantMap map = value.toMap();
+            for (auto it = map.cbegin(); it != map.cend(); ++it)
+                object.insert(it.key(), jsonValue(it.value()));
+            return object;
+        }
+        default:
+            break;
+    }
+    if (value.canConvert<QVariantList>() && value.typeId() != QMetaType::QString) {
+        QJsonArray list;
+        for (const QVariant& item : value.value<QVariantList>())
+            list.append(jsonValue(item));
+        return list;
+    }
+    if (value.canConvert<QVariantMap>())
+        return jsonValue(value.toMap());
+    return value.toString();
+}
+
+// Compact JSON on one line. JSON escapes the C0 controls itself; DEL, the C1
+// controls and the characters printable() escapes can only stand inside its
+// strings, where a \u escape means the same.
+QString jsonText(const QJsonValue& value) {
+    const QString array =
+        QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+    const QString text = array.mid(1, array.size() - 2);
+    QString safe;
+    safe.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if ((u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 ||
+            (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069))
+            safe += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
+        else
+            safe += c;
+    }
+    return safe;
+}
+
+// A value as text: strings as they are, numbers and truth values as text,
+// lists, maps and bytes as compact JSON; all of it safe for a terminal.
+QString valueText(const QVariant& value) {
+    switch (value.typeId()) {
+        case QMetaType::UnknownType:
+        case QMetaType::Nullptr:
+            return QString();
+        case QMetaType::QString:
+            return printable(value.toString());
+        case QMetaType::Bool:
+            return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+        default:
+            break;
+    }
+    const QJsonValue json = jsonValue(value);
+    return json.isString() ? printable(json.toString()) : jsonText(json);
+}
+
+void printJson(const QJsonObject& object) {
+    out << jsonText(object) << Qt::endl;
+}
+
+QString argumentsText(const QList<Argument>& arguments) {
+    QStringList parts;
+    for (const Argument& a : arguments)
+        parts.append(a.name.isEmpty()
+                         ? printable(a.signature)
+                         : printable(a.signature) + QLatin1Char(' ') + printable(a.name));
+    return parts.join(QLatin1String(", "));
+}
+
+// "Add(i a, i b)", and " -> i" or " -> (i, s)" when it returns something.
+QString methodText(const MethodInfo& method) {
+    QString text =
+        printable(method.name) + QLatin1Char('(') + argumentsText(method.in) + QLatin1Char(')');
+    if (method.out.size() == 1) {
+        text += QLatin1String(" -> ") + printable(method.out.first().signature);
+    } else if (method.out.size() > 1) {
+        QStringList types;
+        for (const Argument& a : method.out)
+            types.append(printable(a.signature));
+        text += QLatin1String(" -> (") + types.join(QLatin1String(", ")) + QLatin1Char(')');
+    }
+    return text;
+}
+
+QJsonArray argumentsJson(const QList<Argument>& arguments) {
+    QJsonArray list;
+    for (const Argument& a : arguments)
+        list.append(
+            QJsonObject{{QStringLiteral("name"), a.name}, {QStringLiteral("type"), a.signature}});
+    return list;
+}
+
+QString accessText(const PropertyInfo& p) {
+    if (!p.writable)
+        return QStringLiteral("read-only");
+    return p.readable ? QStringLiteral("writable") : QStringLiteral("write-only");
+}
+
+// The member called name: the one spelt so, or else the only one spelt so
+// without regard to case.
+template <typename Member>
+const Member* findMember(const QList<Member>& members, const QString& name) {
+    const Member* folded = nullptr;
+    int foldedCount = 0;
+    for (const Member& m : members) {
+        if (m.name == name)
+            return &m;
+        if (m.name.compare(name, Qt::CaseInsensitive) == 0) {
+            folded = &m;
+            ++foldedCount;
+        }
+    }
+    return foldedCount == 1 ? folded : nullptr;
+}
+
+template <typename Member>
+QString memberNames(const QList<Member>& members) {
+    QStringList names;
+    for (const Member& m : members)
+        names.append(printable(m.name));
+    return names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1String(", "));
+}
+
+bool holdsNull(const QJsonValue& value) {
+    if (value.isNull())
+        return true;
+    if (value.isArray()) {
+        const QJsonArray array = value.toArray();
+        return std::any_of(array.begin(), array.end(),
+                           [](const QJsonValue& item) { return holdsNull(item); });
+    }
+    if (value.isObject()) {
+        const QJsonObject object = value.toObject();
+        return std::any_of(object.begin(), object.end(),
+                           [](const QJsonValue& item) { return holdsNull(item); });
+    }
+    return false;
+}
+
+// A value typed on the command line for a parameter or property of the given
+// D-Bus type. Containers and variants are read as JSON (a variant that is not
+// JSON is the text itself); anything else goes as text, which the library
+// converts strictly to the type.
+bool typedValue(const QString& text, const QString& signature, QVariant* value, QString* why) {
+    const bool container = signature.startsWith(QLatin1Char('a')) ||
+                           signature.startsWith(QLatin1Char('(')) ||
+                           signature == QLatin1String("v");
+    if (!container) {
+        *value = text;
+        return true;
+    }
+    // Wrapped in a list, so that a number, a string or true is JSON too.
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson('[' + text.toUtf8() + ']', &error);
+    if (error.error == QJsonParseError::NoError && doc.array().size() == 1) {
+        if (holdsNull(doc.array().first())) {
+            *why = QStringLiteral("JSON null has no D-Bus value");
+            return false;
+        }
+        *value = doc.array().first().toVariant();
+        return true;
+    }
+    if (signature == QLatin1String("v")) {
+        *value = text;
+        return true;
+    }
+    *why = error.error == QJsonParseError::NoError
+               ? QStringLiteral("give one JSON value, e.g. [1, 2] or {\"key\": \"value\"}")
+               : QStringLiteral("it is not JSON (%1 at character %2)")
+                     .arg(error.errorString())
+                     .arg(qMax(0, error.offset - 1));
+    return false;
+}
+
+bool jsonOption(const QCommandLineParser& parser) {
+    return parser.isSet(QStringLiteral("json"));
+}
+
+// An object of the class, with its interface read, for the calling commands.
+struct Target {
+    std::shared_ptr<ObjectHandle> object;
+    ObjectInterface interface;
+};
+
+// Creates an object of the class, sets --timeout on it and reads its
+// interface; 0, or the exit code after saying why not.
+int openTarget(const QCommandLineParser& parser, const QString& className, Target* target) {
+    int ms = 0;
+    if (!timeoutOption(parser, &ms))
+        return 2;
+    const CreateResult created = createObject(className);
+    if (!created.ok())
+        return failed(QStringLiteral("cannot create ") + className, created.status());
+    target->object = created.object;
+    if (ms > 0)
+        target->object->setCallTimeout(ms);
+    if (const Status s = introspectObject(*target->object, &target->interface); !s.ok())
+        return failed(QStringLiteral("cannot read the interface of ") + className, s);
+    return 0;
+}
+
+int introspect(QCommandLineParser& parser, const QStringList& args) {
+    Target t;
+    if (const int code = openTarget(parser, args.at(0), &t))
+        return code;
+    const ObjectInterface& iface = t.interface;
+
+    // Every readable property's value, or why it could not be read.
+    QList<CallResult> values;
+    int unreadable = 0;
+    for (const PropertyInfo& p : iface.properties) {
+        values.append(p.readable ? readProperty(*t.object, p.name) : CallResult());
+        if (!values.last().ok()) {
+            ++unreadable;
+            if (values.last().status.error == Error::Disconnected)
+                return failed(QStringLiteral("cannot read ") + p.name, values.last().status);
+        }
+    }
+
+    if (jsonOption(parser)) {
+        QJsonArray properties;
+        for (qsizetype i = 0; i < iface.properties.size(); ++i) {
+            const PropertyInfo& p = iface.properties.at(i);
+            QJsonObject entry{{QStringLiteral("name"), p.name},
+                              {QStringLiteral("type"), p.signature},
+                              {QStringLiteral("readable"), p.readable},
+                              {QStringLiteral("writable"), p.writable}};
+            const CallResult& r = values.at(i);
+            if (p.readable && r.ok())
+                entry.insert(QStringLiteral("value"), jsonValue(r.value()));
+            else if (p.readable)
+                entry.insert(QStringLiteral("error"),
+                             QJsonObject{{QStringLiteral("name"), errorName(r.status.error)},
+                                         {QStringLiteral("reason"), r.status.reason}});
+            properties.append(entry);
+        }
+        QJsonArray methods;
+        for (const MethodInfo& m : iface.methods)
+            methods.append(QJsonObject{{QStringLiteral("name"), m.name},
+                                       {QStringLiteral("in"), argumentsJson(m.in)},
+                                       {QStringLiteral("out"), argumentsJson(m.out)}});
+        QJsonArray signalList;
+        for (const SignalInfo& s : iface.signalList)
+            signalList.append(QJsonObject{{QStringLiteral("name"), s.name},
+                                          {QStringLiteral("args"), argumentsJson(s.args)}});
+        printJson(QJsonObject{{QStringLiteral("class"), t.object->className()},
+                              {QStringLiteral("interface"), iface.name},
+                              {QStringLiteral("properties"), properties},
+                              {QStringLiteral("methods"), methods},
+                              {QStringLiteral("signals"), signalList}});
+    } else {
+        out << printable(t.object->className());
+        if (!iface.name.isEmpty() && iface.name != t.object->className())
+            out << " (interface " << printable(iface.name) << ')';
+        out << "\n\nProperties:\n";
+        qsizetype nameWidth = 0, typeWidth = 0;
+        for (const PropertyInfo& p : iface.properties) {
+            nameWidth = qMax(nameWidth, printable(p.name).size());
+            typeWidth = qMax(typeWidth, printable(p.signature).size());
+        }
+        for (qsizetype i = 0; i < iface.properties.size(); ++i) {
+            const PropertyInfo& p = iface.properties.at(i);
+            const CallResult& r = values.at(i);
+            QString value;
+            if (r.ok())
+                value = valueText(r.value());
+            else if (p.readable)
+                value = QStringLiteral("(unreadable: %1: %2)")
+                            .arg(errorName(r.status.error), printable(r.status.reason));
+            out << "  " << printable(p.name).leftJustified(nameWidth) << "  "
+                << printable(p.signature).leftJustified(typeWidth) << "  "
+                << accessText(p).leftJustified(10) << "  " << value << '\n';
+        }
+        if (iface.properties.isEmpty())
+            out << "  (none)\n";
+
+        out << "\nMethods:\n";
+        // The results line up after the widest parameter list.
+        qsizetype callWidth = 0;
+        for (const MethodInfo& m : iface.methods)
+            callWidth = qMax(callWidth, methodText(MethodInfo{m.name, m.in, {}}).size());
+        for (const MethodInfo& m : iface.methods) {
+            const QString call = methodText(MethodInfo{m.name, m.in, {}});
+            const QString full = methodText(m);
+            out << "  "
+                << (m.out.isEmpty() ? call : call.leftJustified(callWidth) + full.mid(call.size()))
+                << '\n';
+        }
+        if (iface.methods.isEmpty())
+            out << "  (none)\n";
+
+        out << "\nSignals:\n";
+        for (const SignalInfo& s : iface.signalList)
+            out << "  " << printable(s.name) << '(' << argumentsText(s.args) << ")\n";
+        if (iface.signalList.isEmpty())
+            out << "  (none)\n";
+    }
+    out.flush();
+    if (unreadable > 0) {
+        err << "automationctl: " << unreadable << (unreadable == 1 ? " property" : " properties")
+            << " of " << printable(t.object->className()) << " could not be read" << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
+
+int call(QCommandLineParser& parser, const QStringList& args) {
+    Target t;
+    if (const int code = openTarget(parser, args.at(0), &t))
+        return code;
+    const QString where = args.at(0) + QLatin1Char('.') + args.at(1);
+    const MethodInfo* method = findMember(t.interface.methods, args.at(1));
+    if (!method)
+        return failed(where, Status::failure(Error::UnknownMember,
+                                             QStringLiteral("%1 has no method %2; its methods: %3")
+                                                 .arg(t.object->className(), args.at(1),
+                                                      memberNames(t.interface.methods))));
+    const QStringList typed = args.mid(2);
+    if (typed.size() != method->in.size())
+        return failed(where, Status::failure(Error::InvalidArguments,
+                                             QStringLiteral("%1 takes %2 argument%3, %4 given: %5")
+                                                 .arg(method->name)
+                                                 .arg(method->in.size())
+                                                 .arg(method->in.size() == 1 ? "" : "s")
+                                                 .arg(typed.size())
+                                                 .arg(methodText(*method))));
+    QVariantList values;
+    for (qsizetype i = 0; i < typed.size(); ++i) {
+        QVariant value;
+        QString why;
+        const Argument& parameter = method->in.at(i);
+        if (!typedValue(typed.at(i), parameter.signature, &value, &why))
+            return failed(where, Status::failure(Error::InvalidArguments,
+                                                 QStringLiteral("argument %1 (%2) of %3: %4")
+                                                     .arg(i + 1)
+                                                     .arg(argumentsText({parameter}),
+                                                          methodText(*method), why)));
+        values.append(value);
+    }
+    const CallResult result = callMethod(*t.object, method->name, values);
+    if (!result.ok())
+        return failed(where, result.status);
+    if (jsonOption(parser)) {
+        QJsonArray results;
+        for (const QVariant& v : result.values)
+            results.append(jsonValue(v));
+        printJson(QJsonObject{{QStringLiteral("class"), t.object->className()},
+                              {QStringLiteral("method"), method->name},
+                              {QStringLiteral("results"), results}});
+    } else {
+        for (const QVariant& v : result.values)
+            out << valueText(v) << '\n';
+    }
+    return 0;
+}
+
+int property(QCommandLineParser& parser, const QStringList& args) {
+    Target t;
+    if (const int code = openTarget(parser, args.at(0), &t))
+        return code;
+    const QString where = args.at(0) + QLatin1Char('.') + args.at(1);
+    const PropertyInfo* p = findMember(t.interface.properties, args.at(1));
+    if (!p)
+        return failed(where,
+                      Status::failure(Error::UnknownMember,
+                                      QStringLiteral("%1 has no property %2; its properties: %3")
+                                          .arg(t.object->className(), args.at(1),
+                                               memberNames(t.interface.properties))));
+    if (args.size() > 2) {
+        if (!p->writable)
+            return failed(where, Status::failure(Error::InvalidArguments,
+                                                 QStringLiteral("%1 is read-only").arg(p->name)));
+        QVariant value;
+        QString why;
+        if (!typedValue(args.at(2), p->signature, &value, &why))
+            return failed(
+                where,
+                Status::failure(Error::InvalidArguments,
+                                QStringLiteral("%1 (%2): %3").arg(p->name, p->signature, why)));
+        if (const CallResult written = writeProperty(*t.object, p->name, value); !written.ok())
+            return failed(where, written.status);
+        if (!p->readable)
+            return 0;
+    } else if (!p->readable) {
+        return failed(where, Status::failure(Error::InvalidArguments,
+                                             QStringLiteral("%1 is write-only").arg(p->name)));
+    }
+    const CallResult read = readProperty(*t.object, p->name);
+    if (!read.ok())
+        return failed(where, read.status);
+    if (jsonOption(parser))
+        printJson(QJsonObject{{QStringLiteral("class"), t.object->className()},
+                              {QStringLiteral("property"), p->name},
+                              {QStringLiteral("type"), p->signature},
+                              {QStringLiteral("value"), jsonValue(read.value())}});
+    else
+        out << valueText(read.value()) << '\n';
+    return 0;
+}
+
+// SIGINT and SIGTERM as an event: the handler writes to a pipe that the
+// event loop watches, since nothing else is safe inside a signal handler.
+class StopSignals {
+public:
+    StopSignals() {
+        if (::pipe2(s_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        struct sigaction action = {};
+        action.sa_handler = [](int) {
+            const char byte = 1;
+            [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
+        };
+        ::sigemptyset(&action.sa_mask);
+        for (const int signal : {SIGINT, SIGTERM})
+            ::sigaction(signal, &action, nullptr);
+        m_notifier.emplace(s_pipe[0], QSocketNotifier::Read);
+    }
+    ~StopSignals() {
+        m_notifier.reset();
+        for (const int signal : {SIGINT, SIGTERM})
+            ::signal(signal, SIG_DFL);
+        for (int& fd : s_pipe) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = -1;
+        }
+    }
+    Q_DISABLE_COPY_MOVE(StopSignals)
+
+    QSocketNotifier* notifier() { return m_notifier ? &*m_notifier : nullptr; }
+
+private:
+    static inline int s_pipe[2] = {-1, -1};
+    std::optional<QSocketNotifier> m_notifier;
+};
+
+int watch(QCommandLineParser& parser, const QStringList& args) {
+    // Installed first, so that a stop asked for while the object is made is
+    // not lost.
+    StopSignals stop;
+    if (!stop.notifier()) {
+        err << "automationctl: cannot watch for SIGINT and SIGTERM" << Qt::endl;
+        return 1;
+    }
+    Target t;
+    if (const int code = openTarget(parser, args.at(0), &t))
+        return code;
+    const SignalInfo* only = nullptr;
+    if (args.size() > 1) {
+        only = findMember(t.interface.signalList, args.at(1));
+        if (!only)
+            return failed(args.at(0) + QLatin1Char('.') + args.at(1),
+                          Status::failure(Error::UnknownMember,
+                                          QStringLiteral("%1 has no signal %2; its signals: %3")
+                                              .arg(t.object->className(), args.at(1),
+                                                   memberNames(t.interface.signalList))));
+    }
+    const bool json = jsonOption(parser);
+    QEventLoop loop;
+    ObjectEvents* events = t.object->events();
+    QObject::connect(events, &ObjectEvents::signalReceived, &loop,
+                     [&](const QString& name, const QVariantList& values) {
+                         if (only && name != only->name)
+                             return;
+                         if (json) {
+                             QJsonArray list;
+                             for (const QVariant& v : values)
+                                 list.append(jsonValue(v));
+                             printJson(QJsonObject{{QStringLiteral("signal"), name},
+                                                   {QStringLiteral("args"), list}});
+                             return;
+                         }
+                         QStringList texts;
+                         for (const QVariant& v : values)
+                             texts.append(valueText(v));
+                         out << printable(name) << '(' << texts.join(QLatin1String(", ")) << ')'
+                             << Qt::endl;
+                     });
+    if (!only) {
+        QObject::connect(
+            events, &ObjectEvents::propertiesChanged, &loop, [&](const QVariantMap& changed) {
+                for (auto it = changed.cbegin(); it != changed.cend(); ++it) {
+                    if (json)
+                        printJson(QJsonObject{{QStringLiteral("property"), it.key()},
+                                              {QStringLiteral("value"), jsonValue(it.value())}});
+                    else
+                        out << printable(it.key()) << " = " << valueText(it.value()) << Qt::endl;
+                }
+            });
+    }
+    QString ended;
+    QObject::connect(events, &ObjectEvents::disconnected, &loop, [&](const QString& reason) {
+        ended = reason;
+        loop.exit(1);
+    });
+    QObject::connect(stop.notifier(), &QSocketNotifier::activated, &loop, [&] { loop.exit(0); });
+    if (::isatty(STDERR_FILENO))
+        err << "watching " << printable(t.object->className()) << " ("
+            << printable(t.object->description()) << "); Ctrl+C stops" << Qt::endl;
+    const int code = t.object->isValid() ? loop.exec() : 1;
+    if (code != 0)
+        return failed(
+            args.at(0),
+            Status::failure(Error::Disconnected,
+                            ended.isEmpty()
+                                ? QStringLiteral("the object's connection ended")
+                                : QStringLiteral("the object's connection ended: ") + ended));
+    t.object->release();
+    return 0;
+}
+
+void addCallOptions(QCommandLineParser& p) {
+    p.addOptions({
+        {QStringLiteral("json"), QStringLiteral("Print JSON, for scripts.")},
+        {QStringLiteral("timeout"),
+         QStringLiteral("Give up on each call after this many milliseconds (default 30000)."),
+         QStringLiteral("MS")},
+    });
 }
 
 int identity(QCommandLineParser&, const QStringList&) {
@@ -319,6 +946,35 @@ const std::map<QString, Command>& commands() {
                            QStringLiteral("Give up after this many milliseconds."),
                            QStringLiteral("MS")});
           }}},
+        {QStringLiteral("introspect"),
+         {"NAME", "Create an object and list its properties (with values), methods, signals.",
+          introspect, addCallOptions,
+          "Properties show name, D-Bus type, access and current value; methods their\n"
+          "parameters (type and name) and result type; signals their arguments.\n"
+          "With --json, one JSON object: class, interface, properties, methods, signals."}},
+        {QStringLiteral("call"),
+         {"NAME METHOD [ARG...]", "Create an object, call METHOD with the ARGs, print the result.",
+          call, addCallOptions,
+          "Each ARG is converted to its parameter's type: numbers, true and false and\n"
+          "strings are typed as they are; a list, a structure or a map is written as\n"
+          "JSON ('[1, 2]', '{\"key\": \"value\"}'), and a variant as JSON or as plain\n"
+          "text. The result prints as text (lists and maps as JSON), one value a line;\n"
+          "with --json, as {\"class\", \"method\", \"results\": [...]}. Arguments that\n"
+          "start with a dash other than negative numbers follow --.\n"
+          "Example: automationctl call Server.Application Add 2 3"}},
+        {QStringLiteral("property"),
+         {"NAME PROP [VALUE]", "Create an object and print a property, or set it to VALUE.",
+          property, addCallOptions,
+          "VALUE is converted as call converts its arguments; after setting, the value\n"
+          "read back is printed. With --json: {\"class\", \"property\", \"type\", \"value\"}.\n"
+          "Example: automationctl property Server.Application Counter 7"}},
+        {QStringLiteral("watch"),
+         {"NAME [SIGNAL]", "Create an object and print its signals (or SIGNAL only) until stopped.",
+          watch, addCallOptions,
+          "One line per signal, NAME(ARG, ...), and per changed property, NAME = VALUE\n"
+          "(property changes only without SIGNAL). With --json, one JSON object a line:\n"
+          "{\"signal\", \"args\"} or {\"property\", \"value\"}. Ctrl+C or SIGTERM stops it\n"
+          "(exit 0); the end of the object's connection stops it with exit 1."}},
         {QStringLiteral("identity"),
          {"", "Print this user's identity (made on first use).", identity}},
         {QStringLiteral("add-host"),
@@ -360,7 +1016,8 @@ const std::map<QString, Command>& commands() {
 
 void usage(QTextStream& stream) {
     stream << "Usage: automationctl COMMAND [ARGUMENTS]\n\n"
-              "Inspects and changes the class registration store and creates objects.\n\n"
+              "Inspects and changes the class registration store, and creates and calls\n"
+              "objects.\n\n"
               "Commands:\n";
     for (const auto& [name, command] : commands())
         stream
@@ -368,6 +1025,12 @@ void usage(QTextStream& stream) {
             << QString(name + QLatin1Char(' ') + QLatin1String(command.arguments)).leftJustified(31)
             << ' ' << command.summary << '\n';
     stream << "\nautomationctl COMMAND --help shows the options of a command.\n"
+              "\nCalling an object: each command creates its own object and releases it.\n"
+              "  automationctl introspect Server.Application\n"
+              "  automationctl call Server.Application Echo 'hello world'\n"
+              "  automationctl call Server.Application Add 2 3\n"
+              "  automationctl property Server.Application Counter 7\n"
+              "  automationctl watch Server.Application --json\n"
               "\nPairing two machines (or two users): on the host machine, as the user whose\n"
               "classes are served, start automation-host and print its identity:\n"
               "  host$   automation-host --listen 0.0.0.0:47610 &\n"
@@ -405,9 +1068,12 @@ int main(int argc, char** argv) {
     }
     const Command& command = found->second;
     QCommandLineParser parser;
-    parser.setApplicationDescription(
+    QString description =
         QStringLiteral("automationctl %1 %2\n%3")
-            .arg(found->first, QLatin1String(command.arguments), QLatin1String(command.summary)));
+            .arg(found->first, QLatin1String(command.arguments), QLatin1String(command.summary));
+    if (*command.details)
+        description += QLatin1String("\n\n") + QLatin1String(command.details);
+    parser.setApplicationDescription(description);
     parser.addHelpOption();
     const QStringList positional =
         QString::fromLatin1(command.arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -415,11 +1081,32 @@ int main(int argc, char** argv) {
         parser.addPositionalArgument(p, p);
     if (command.options)
         command.options(parser);
-    parser.process(args.mid(1));
-    const QStringList values = parser.positionalArguments();
+    // The parser would take a negative number for an option ("-2" as -2):
+    // where typed values are given, such words pass it hidden and come back
+    // in place. The value of --timeout is left to the parser.
+    QStringList words = args.mid(1);
+    QHash<QString, QString> hidden;
+    if (*command.details) {
+        static const QRegularExpression negative(QStringLiteral("^-(\\d|\\.\\d|inf|nan)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        for (qsizetype i = 1; i < words.size() && words.at(i) != QLatin1String("--"); ++i) {
+            if (negative.match(words.at(i)).hasMatch() &&
+                words.at(i - 1) != QLatin1String("--timeout")) {
+                const QString stand = QChar(0xE000) + QString::number(i);
+                hidden.insert(stand, words.at(i));
+                words[i] = stand;
+            }
+        }
+    }
+    parser.process(words);
+    QStringList values = parser.positionalArguments();
+    for (QString& value : values)
+        value = hidden.value(value, value);
     const auto required = std::count_if(positional.cbegin(), positional.cend(),
                                         [](const QString& p) { return !p.startsWith('['); });
-    if (values.size() < required || values.size() > positional.size()) {
+    const bool variadic =
+        !positional.isEmpty() && positional.last().endsWith(QLatin1String("...]"));
+    if (values.size() < required || (!variadic && values.size() > positional.size())) {
         err << "automationctl " << found->first << ": expected " << command.arguments << "\n";
         return 2;
     }

@@ -1,7 +1,8 @@
 # bash completion for automationctl                        -*- shell-script -*-
 
 # What each command takes: its arguments (NAME is a class name, PATH a file,
-# MACHINE a host name; IDENTITY is typed or pasted)
+# MACHINE a host name, METHOD, PROPERTY and SIGNAL members of the class named
+# before them; IDENTITY is typed or pasted)
 # and its options, a value-taking one marked with a trailing '='. A new
 # command needs one line here.
 declare -gA _automationctl_commands=(
@@ -12,6 +13,10 @@ declare -gA _automationctl_commands=(
     [get]="NAME|"
     [set]="NAME|--local --remote --machine= --protocol= --level= --class-id="
     [create]="NAME|--timeout="
+    [introspect]="NAME|--json --timeout="
+    [call]="NAME METHOD|--json --timeout="
+    [property]="NAME PROPERTY|--json --timeout="
+    [watch]="NAME SIGNAL|--json --timeout="
     [identity]="|"
     [add-host]="MACHINE IDENTITY|--yes --comment="
     [hosts]="|"
@@ -30,6 +35,15 @@ _automationctl_values() {
         --level) compgen -W '0 1 2 3 4 5 6' -- "$2" ;;
         --machine) compgen -A hostname -- "$2" ;;
     esac
+}
+
+# The members of one group (Properties, Methods or Signals) of class $1, read
+# from what automationctl introspect prints, which creates an object of it.
+_automationctl_members() {
+    automationctl introspect --timeout 3000 "$1" 2>/dev/null | awk -v group="$2:" '
+        $0 == group { listing = 1; next }
+        /^[^ ]/ { listing = 0 }
+        listing && /^  [^(]/ { sub(/^  /, ""); sub(/[( ].*/, ""); print }'
 }
 
 _automationctl() {
@@ -60,13 +74,14 @@ _automationctl() {
     fi
 
     # Which argument the cursor is on: the words before it that are neither
-    # options nor option values.
-    local i position=0 valued=" "
+    # options nor option values. The first is the class name.
+    local i position=0 valued=" " name=
     for option in "${options[@]}"; do
         [[ $option == *= ]] && valued+="${option%=} "
     done
     for ((i = 2; i < COMP_CWORD; i++)); do
         if [[ ${COMP_WORDS[i]} != -* ]]; then
+            ((position == 0)) && name=${COMP_WORDS[i]}
             ((position++))
         elif [[ $valued == *" ${COMP_WORDS[i]} "* ]]; then
             ((i++))
@@ -76,6 +91,10 @@ _automationctl() {
         NAME) COMPREPLY=($(compgen -W "$(automationctl list 2>/dev/null | cut -f1)" -- "$cur")) ;;
         PATH) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -f -- "$cur")) ;;
         MACHINE) COMPREPLY=($(compgen -A hostname -- "$cur")) ;;
+        METHOD) COMPREPLY=($(compgen -W "$(_automationctl_members "$name" Methods)" -- "$cur")) ;;
+        PROPERTY)
+            COMPREPLY=($(compgen -W "$(_automationctl_members "$name" Properties)" -- "$cur")) ;;
+        SIGNAL) COMPREPLY=($(compgen -W "$(_automationctl_members "$name" Signals)" -- "$cur")) ;;
     esac
 }
 complete -F _automationctl automationctl

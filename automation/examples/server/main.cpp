@@ -20,7 +20,9 @@ class Application : public automation::ServedObject {
 
 public:
     QString description() const override {
-        return QStringLiteral("Server.Application, process %1 on %2").arg(processId()).arg(machine());
+        return QStringLiteral("Server.Application, process %1 on %2")
+            .arg(processId())
+            .arg(machine());
     }
 
     QString version() const { return QStringLiteral(SERVER_VERSION); }

@@ -146,7 +146,8 @@ private:
                 return;
             if (!reason.isEmpty())
                 emit m_broker->callsEnded(m_peer, reason);
-            QMetaObject::invokeMethod(this, [this] { drop(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this] { drop(); }, Qt::QueuedConnection);
         });
     }
 

@@ -100,11 +100,12 @@ bool BusExport::publish(QString* error) {
             if (names.contains("signal " + method.name()))
                 continue;
             names.insert("signal " + method.name());
-            m_signals.push_back({method, method.name(), in, namesOf(method.parameterNames(), "arg"), {}});
+            m_signals.push_back(
+                {method, method.name(), in, namesOf(method.parameterNames(), "arg"), {}});
             continue;
         }
-        if (method.access() != QMetaMethod::Public ||
-            (method.methodType() != QMetaMethod::Slot && method.methodType() != QMetaMethod::Method))
+        if (method.access() != QMetaMethod::Public || (method.methodType() != QMetaMethod::Slot &&
+                                                       method.methodType() != QMetaMethod::Method))
             continue;
         if (names.contains("method " + method.name()))
             continue;  // an overload, or a default argument's short form
@@ -148,8 +149,8 @@ bool BusExport::publish(QString* error) {
     for (const Method& m : m_methods) {
         // The names follow the signatures: in names, then out names.
         m_vtable.push_back(SD_BUS_METHOD_WITH_NAMES_OFFSET(
-            m.name.constData(), m.in.constData(), , m.out.constData(),
-            m.names.constData(), &BusExport::callMethod, 0, SD_BUS_VTABLE_UNPRIVILEGED));
+            m.name.constData(), m.in.constData(), , m.out.constData(), m.names.constData(),
+            &BusExport::callMethod, 0, SD_BUS_VTABLE_UNPRIVILEGED));
     }
     for (const Property& p : m_properties) {
         const uint64_t flags = p.property.hasNotifySignal() ? SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE
@@ -164,9 +165,8 @@ bool BusExport::publish(QString* error) {
                                                &BusExport::getProperty, 0, flags));
     }
     for (const Signal& s : m_signals)
-        m_vtable.push_back(SD_BUS_SIGNAL_WITH_NAMES(s.name.constData(),
-                                                    s.signature.constData(), s.names.constData(),
-                                                    0));
+        m_vtable.push_back(SD_BUS_SIGNAL_WITH_NAMES(s.name.constData(), s.signature.constData(),
+                                                    s.names.constData(), 0));
     m_vtable.push_back(SD_BUS_VTABLE_END);
 
     int r = sd_bus_add_filter(m_link->bus(), &m_filter, &BusExport::refuseMachineId, this);
@@ -180,8 +180,8 @@ bool BusExport::publish(QString* error) {
     }
     const int base = QObject::staticMetaObject.methodCount();
     for (size_t i = 0; i < m_signals.size(); ++i)
-        QMetaObject::connect(m_object, m_signals[i].method.methodIndex(), this,
-                             base + int(i), Qt::DirectConnection);
+        QMetaObject::connect(m_object, m_signals[i].method.methodIndex(), this, base + int(i),
+                             Qt::DirectConnection);
     return true;
 }
 
@@ -258,15 +258,14 @@ int BusExport::callMethod(sd_bus_message* m, void* userdata, sd_bus_error* error
     QVariant result = resultType.id() == QMetaType::Void ? QVariant() : QVariant(resultType);
     QGenericReturnArgument ret;
     if (result.isValid())
-        ret = QGenericReturnArgument(resultType.name(),
-                                     resultType == QMetaType::fromType<QVariant>()
-                                         ? static_cast<void*>(&result)
-                                         : result.data());
+        ret =
+            QGenericReturnArgument(resultType.name(), resultType == QMetaType::fromType<QVariant>()
+                                                          ? static_cast<void*>(&result)
+                                                          : result.data());
     QPointer<ServedObject> object = self->m_object;
-    const bool invoked =
-        method.invoke(object, Qt::DirectConnection, ret, generic[0], generic[1], generic[2],
-                      generic[3], generic[4], generic[5], generic[6], generic[7], generic[8],
-                      generic[9]);
+    const bool invoked = method.invoke(object, Qt::DirectConnection, ret, generic[0], generic[1],
+                                       generic[2], generic[3], generic[4], generic[5], generic[6],
+                                       generic[7], generic[8], generic[9]);
     if (!invoked)
         return fail(error, SD_BUS_ERROR_FAILED,
                     QStringLiteral("%1 could not be called").arg(QString::fromUtf8(member)));
@@ -280,10 +279,10 @@ int BusExport::callMethod(sd_bus_message* m, void* userdata, sd_bus_error* error
     if (r < 0)
         return r;
     if (!found->out.isEmpty() &&
-        !busvalues::append(reply, found->out.constData(),
-                           resultType == QMetaType::fromType<QVariant>() ? result.value<QVariant>()
-                                                                          : result,
-                           &why)) {
+        !busvalues::append(
+            reply, found->out.constData(),
+            resultType == QMetaType::fromType<QVariant>() ? result.value<QVariant>() : result,
+            &why)) {
         sd_bus_message_unref(reply);
         return fail(error, SD_BUS_ERROR_FAILED, why);
     }
@@ -321,7 +320,8 @@ int BusExport::setProperty(sd_bus*, const char*, const char*, const char* proper
         if (!busvalues::readAll(value, &values, &why))
             return fail(error, SD_BUS_ERROR_INVALID_ARGS, why);
         QVariant converted;
-        if (values.size() != 1 || !busvalues::toType(values.first(), p.property.metaType(), &converted) ||
+        if (values.size() != 1 ||
+            !busvalues::toType(values.first(), p.property.metaType(), &converted) ||
             !p.property.write(self->m_object, converted))
             return fail(error, SD_BUS_ERROR_INVALID_ARGS,
                         QStringLiteral("property %1 does not take that value")

@@ -64,8 +64,7 @@ private:
     static int setProperty(sd_bus* bus, const char* path, const char* interface,
                            const char* property, sd_bus_message* value, void* userdata,
                            sd_bus_error* error);
-    static int refuseMachineId(sd_bus_message* m, void* userdata,
-                               sd_bus_error* error);
+    static int refuseMachineId(sd_bus_message* m, void* userdata, sd_bus_error* error);
     void relay(const Signal& signal, void** args);
 
     QPointer<ServedObject> m_object;

@@ -31,8 +31,9 @@ bool BusFrames::feed(const char* data, qint64 size) {
                 return false;
             case Phase::Nul:
                 if (m_toServer && data[i++] != '\0')
-                    return fail(QStringLiteral("the D-Bus authentication does not start with a NUL "
-                                               "byte"));
+                    return fail(
+                        QStringLiteral("the D-Bus authentication does not start with a NUL "
+                                       "byte"));
                 m_phase = Phase::Lines;
                 break;
             case Phase::Lines: {
@@ -46,7 +47,8 @@ bool BusFrames::feed(const char* data, qint64 size) {
                     break;
                 }
                 if (!m_line.endsWith('\r'))
-                    return fail(QStringLiteral("a D-Bus authentication line does not end in CR LF"));
+                    return fail(
+                        QStringLiteral("a D-Bus authentication line does not end in CR LF"));
                 m_line.chop(1);
                 const bool last = m_toServer ? m_line == "BEGIN" : m_line.startsWith("OK ");
                 m_line.clear();
@@ -76,8 +78,9 @@ bool BusFrames::feed(const char* data, qint64 size) {
                 const char endian = char(m_header[0]);
                 if ((endian != 'l' && endian != 'B') || m_header[1] < 1 || m_header[1] > 4 ||
                     m_header[3] != 1)
-                    return fail(QStringLiteral("the peer sent something that is not a D-Bus "
-                                               "message"));
+                    return fail(
+                        QStringLiteral("the peer sent something that is not a D-Bus "
+                                       "message"));
                 const auto u32 = [&](int at) {
                     return endian == 'l' ? qFromLittleEndian<quint32>(m_header + at)
                                          : qFromBigEndian<quint32>(m_header + at);
@@ -85,9 +88,10 @@ bool BusFrames::feed(const char* data, qint64 size) {
                 const quint64 fields = (quint64(u32(12)) + 7) & ~quint64(7);
                 const quint64 total = 16 + fields + u32(4);
                 if (total > quint64(calls::MaxMessageBytes))
-                    return fail(QStringLiteral("a D-Bus message of %1 bytes is over the limit of %2")
-                                    .arg(total)
-                                    .arg(calls::MaxMessageBytes));
+                    return fail(
+                        QStringLiteral("a D-Bus message of %1 bytes is over the limit of %2")
+                            .arg(total)
+                            .arg(calls::MaxMessageBytes));
                 m_rest = qint64(total) - 16;
                 break;
             }

@@ -9,14 +9,14 @@ namespace automation {
 
 // Limits of the call channel (see PROTOCOL.md), the same on every end.
 namespace calls {
-inline constexpr qint64 MaxMessageBytes = 1 << 20;      // one D-Bus message, header included
-inline constexpr int MaxAuthLineBytes = 1024;           // one line of the authentication
-inline constexpr int MaxAuthLines = 16;                 // lines before BEGIN or OK
-inline constexpr qint64 MaxPendingBytes = 256 * 1024;   // waiting for a peer that does not read
-inline constexpr int MaxQueuedMessages = 64;            // replies and signals queued for one peer
-inline constexpr int MaxNesting = 32;                   // containers inside containers
-inline constexpr int MaxValues = 65536;                 // values in one message
-inline constexpr int StallMs = 10000;                   // to finish the authentication or a message
+inline constexpr qint64 MaxMessageBytes = 1 << 20;     // one D-Bus message, header included
+inline constexpr int MaxAuthLineBytes = 1024;          // one line of the authentication
+inline constexpr int MaxAuthLines = 16;                // lines before BEGIN or OK
+inline constexpr qint64 MaxPendingBytes = 256 * 1024;  // waiting for a peer that does not read
+inline constexpr int MaxQueuedMessages = 64;           // replies and signals queued for one peer
+inline constexpr int MaxNesting = 32;                  // containers inside containers
+inline constexpr int MaxValues = 65536;                // values in one message
+inline constexpr int StallMs = 10000;                  // to finish the authentication or a message
 }  // namespace calls
 
 // Follows one direction of a D-Bus connection byte by byte without keeping

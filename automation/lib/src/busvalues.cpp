@@ -50,11 +50,10 @@ bool wholeNumber(const QVariant& value, bool* negative, qulonglong* magnitude) {
     }
     if (value.canConvert<qlonglong>()) {
         const QMetaType t = value.metaType();
-        const bool isUnsigned = t == QMetaType::fromType<uint>() ||
-                                t == QMetaType::fromType<qulonglong>() ||
-                                t == QMetaType::fromType<ushort>() ||
-                                t == QMetaType::fromType<uchar>() ||
-                                t == QMetaType::fromType<ulong>();
+        const bool isUnsigned =
+            t == QMetaType::fromType<uint>() || t == QMetaType::fromType<qulonglong>() ||
+            t == QMetaType::fromType<ushort>() || t == QMetaType::fromType<uchar>() ||
+            t == QMetaType::fromType<ulong>();
         if (isUnsigned) {
             *negative = false;
             *magnitude = value.toULongLong(&ok);
@@ -169,7 +168,9 @@ struct Writer {
             *error = reason;
         return false;
     }
-    bool check(int r) { return r >= 0 || fail(QStringLiteral("cannot encode: %1").arg(errnoText(r))); }
+    bool check(int r) {
+        return r >= 0 || fail(QStringLiteral("cannot encode: %1").arg(errnoText(r)));
+    }
 
     bool value(const QByteArray& sig, const QVariant& v) {
         if (++depth > calls::MaxNesting)
@@ -257,7 +258,8 @@ struct Writer {
     bool array(const QByteArray& element, const QVariant& v, const Wrong& wrong) {
         if (element == "y" && v.typeId() == QMetaType::QByteArray) {
             const QByteArray bytes = v.toByteArray();
-            return check(sd_bus_message_append_array(m, 'y', bytes.constData(), size_t(bytes.size())));
+            return check(
+                sd_bus_message_append_array(m, 'y', bytes.constData(), size_t(bytes.size())));
         }
         if (element.startsWith('{')) {
             if (!v.canConvert<QVariantMap>() || isText(v))
@@ -328,7 +330,9 @@ struct Reader {
             *error = reason;
         return false;
     }
-    bool check(int r) { return r >= 0 || fail(QStringLiteral("cannot decode: %1").arg(errnoText(r))); }
+    bool check(int r) {
+        return r >= 0 || fail(QStringLiteral("cannot decode: %1").arg(errnoText(r)));
+    }
 
     // Reads the values up to the end of the open container (or message).
     bool rest(QVariantList* out) {
@@ -358,7 +362,8 @@ struct Reader {
 
     bool next(char type, const char* contents, QVariant* out) {
         if (++values > calls::MaxValues)
-            return fail(QStringLiteral("a message holds more than %1 values").arg(calls::MaxValues));
+            return fail(
+                QStringLiteral("a message holds more than %1 values").arg(calls::MaxValues));
         switch (type) {
             case 's':
             case 'o':
@@ -517,8 +522,7 @@ int completeTypeLength(const char* signature) {
     }
 }
 
-bool append(sd_bus_message* message, const char* signature, const QVariant& value,
-            QString* error) {
+bool append(sd_bus_message* message, const char* signature, const QVariant& value, QString* error) {
     Writer writer{message, error};
     return writer.value(QByteArray(signature), value);
 }

@@ -22,8 +22,7 @@ int completeTypeLength(const char* signature);
 // Appends value as one value of the complete type signature. Conversion is
 // strict: a text that is not a number of the type's range, a list of the
 // wrong length for a structure and the like fail with a reason.
-bool append(sd_bus_message* message, const char* signature, const QVariant& value,
-            QString* error);
+bool append(sd_bus_message* message, const char* signature, const QVariant& value, QString* error);
 
 // Reads every value left in the message (or in the open container), within
 // the call channel's bounds on nesting and on the number of values.

@@ -41,6 +41,10 @@ CallResult failure(Error error, const QString& reason) {
     return {Status::failure(error, reason), {}};
 }
 
+QString count(qsizetype n, const char* noun) {
+    return QStringLiteral("%1 %2%3").arg(n).arg(QLatin1String(noun)).arg(n == 1 ? "" : "s");
+}
+
 QString describe(const QList<Argument>& args) {
     QStringList parts;
     for (const Argument& a : args)
@@ -63,7 +67,8 @@ bool parseInterface(const QString& xml, ObjectInterface* out) {
                 found = true;
                 break;
             }
-            if (reader.name() == QLatin1String("method") || reader.name() == QLatin1String("signal"))
+            if (reader.name() == QLatin1String("method") ||
+                reader.name() == QLatin1String("signal"))
                 member = Member::None;
             continue;
         }
@@ -126,7 +131,9 @@ public:
     void setCallTimeout(int ms) override { m_callMs = qMax(1, ms); }
     int callTimeout() const override { return m_callMs; }
 
-    QIODevice* relayDevice() const { return m_link || !m_transport ? nullptr : m_transport->device(); }
+    QIODevice* relayDevice() const {
+        return m_link || !m_transport ? nullptr : m_transport->device();
+    }
 
     void release() override {
         if (m_released)
@@ -135,6 +142,8 @@ public:
         ended(QStringLiteral("the object was released"));
         delete m_link;
         m_link = nullptr;
+        // The pipes go before the connection they read.
+        qDeleteAll(m_owner.children());
         if (m_transport) {
             m_transport->disconnect();
             m_transport->close();
@@ -155,14 +164,15 @@ public:
                 return done({s, {}});
             const MethodInfo* info = m_interface.method(method);
             if (!info)
-                return done(failure(Error::UnknownMember,
-                                    QStringLiteral("%1 has no method %2").arg(m_className, method)));
+                return done(
+                    failure(Error::UnknownMember,
+                            QStringLiteral("%1 has no method %2").arg(m_className, method)));
             if (args.size() != info->in.size())
-                return done(failure(Error::InvalidArguments,
-                                    QStringLiteral("%1(%2) takes %3 arguments, not %4")
-                                        .arg(method, describe(info->in))
-                                        .arg(info->in.size())
-                                        .arg(args.size())));
+                return done(
+                    failure(Error::InvalidArguments,
+                            QStringLiteral("%1(%2) takes %3, not %4")
+                                .arg(method, describe(info->in), count(info->in.size(), "argument"),
+                                     QString::number(args.size()))));
             sd_bus_message* m = nullptr;
             if (sd_bus_message_new_method_call(m_link->bus(), &m, nullptr, ObjectPath,
                                                m_interface.name.toUtf8().constData(),
@@ -354,7 +364,8 @@ private:
         if (name == QLatin1String(SD_BUS_ERROR_INVALID_ARGS) ||
             name == QLatin1String(SD_BUS_ERROR_PROPERTY_READ_ONLY))
             return failure(Error::InvalidArguments, QStringLiteral("%1: %2").arg(what, message));
-        return failure(Error::CallFailed, QStringLiteral("%1 failed: %2 (%3)").arg(what, message, name));
+        return failure(Error::CallFailed,
+                       QStringLiteral("%1 failed: %2 (%3)").arg(what, message, name));
     }
 
     static int onSignal(sd_bus_message* m, void* userdata, sd_bus_error*) {
@@ -409,19 +420,20 @@ private:
         }
         send(m, QStringLiteral("reading the interface"),
              [this, alive = QPointer<QObject>(&m_owner)](const CallResult& r) {
-            if (!alive)
-                return;
-            if (!r.ok())
-                return interfaceRead(r.status, {});
-            ObjectInterface parsed;
-            if (!parseInterface(r.value().toString(), &parsed))
-                return interfaceRead(
-                    Status::failure(Error::ProtocolError,
-                                    QStringLiteral("the %1 object did not describe its interface")
-                                        .arg(m_className)),
-                    {});
-            interfaceRead({}, parsed);
-        });
+                 if (!alive)
+                     return;
+                 if (!r.ok())
+                     return interfaceRead(r.status, {});
+                 ObjectInterface parsed;
+                 if (!parseInterface(r.value().toString(), &parsed))
+                     return interfaceRead(
+                         Status::failure(
+                             Error::ProtocolError,
+                             QStringLiteral("the %1 object did not describe its interface")
+                                 .arg(m_className)),
+                         {});
+                 interfaceRead({}, parsed);
+             });
     }
 
     void interfaceRead(const Status& status, const ObjectInterface& parsed) {
@@ -443,12 +455,13 @@ private:
                 return done({s, {}});
             const PropertyInfo* info = m_interface.property(name);
             if (!info)
-                return done(failure(Error::UnknownMember,
-                                    QStringLiteral("%1 has no property %2").arg(m_className, name)));
+                return done(
+                    failure(Error::UnknownMember,
+                            QStringLiteral("%1 has no property %2").arg(m_className, name)));
             if (write && !info->writable)
-                return done(failure(Error::InvalidArguments,
-                                    QStringLiteral("property %1 of %2 is read-only")
-                                        .arg(name, m_className)));
+                return done(failure(
+                    Error::InvalidArguments,
+                    QStringLiteral("property %1 of %2 is read-only").arg(name, m_className)));
             sd_bus_message* m = nullptr;
             if (sd_bus_message_new_method_call(m_link->bus(), &m, nullptr, ObjectPath,
                                                PropertiesInterface, write ? "Set" : "Get") < 0)
@@ -464,9 +477,9 @@ private:
                                 sd_bus_message_close_container(m) >= 0;
                 if (!ok) {
                     sd_bus_message_unref(m);
-                    return done(failure(Error::InvalidArguments,
-                                        QStringLiteral("property %1 (%2): %3")
-                                            .arg(name, info->signature, why)));
+                    return done(failure(
+                        Error::InvalidArguments,
+                        QStringLiteral("property %1 (%2): %3").arg(name, info->signature, why)));
                 }
             }
             send(m, QStringLiteral("property %1").arg(name), std::move(done));
@@ -505,9 +518,8 @@ void wait(Start start) {
 
 }  // namespace
 
-std::shared_ptr<ObjectHandle> makeObjectHandle(const QString& className,
-                                               const QString& description, Transport* transport,
-                                               int callMs, bool forRelay) {
+std::shared_ptr<ObjectHandle> makeObjectHandle(const QString& className, const QString& description,
+                                               Transport* transport, int callMs, bool forRelay) {
     return std::make_shared<CallHandle>(className, description, transport, callMs, forRelay);
 }
 

@@ -352,7 +352,8 @@ void Operation::answered(const wire::Message& message) {
         m_transport = nullptr;
         return done(result);
     }
-    if (message.type != wire::Type::Failed || message.code == 0 || message.code > quint8(LastWireError))
+    if (message.type != wire::Type::Failed || message.code == 0 ||
+        message.code > quint8(LastWireError))
         return fail(Status::failure(Error::ProtocolError,
                                     QStringLiteral("%1 sent an unexpected answer").arg(peer())));
     const QString reason =

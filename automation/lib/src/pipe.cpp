@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QLocalSocket>
+#include <QSslSocket>
 
 namespace automation {
 
@@ -19,6 +20,10 @@ void limitReadBuffer(QIODevice* socket) {
 }  // namespace
 
 qint64 unsentBytes(QIODevice* socket) {
+    // A TLS socket counts what waits to be encrypted and what waits, encrypted,
+    // to be sent.
+    if (auto* tls = qobject_cast<QSslSocket*>(socket))
+        return tls->bytesToWrite() + tls->encryptedBytesToWrite();
     if (auto* local = qobject_cast<QLocalSocket*>(socket))
         return local->bytesToWrite();
     if (auto* tcp = qobject_cast<QAbstractSocket*>(socket))
@@ -66,6 +71,8 @@ void Pipe::watchStall() {
 }
 
 void Pipe::move() {
+    if (!m_from || !m_to)
+        return;
     bool any = false;
     while (!m_failed && !m_paused && m_from->bytesAvailable() > 0) {
         const qint64 room = calls::MaxPendingBytes - unsentBytes(m_to);

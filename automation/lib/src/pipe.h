@@ -2,12 +2,12 @@
 
 #include "busframes.h"
 
+#include <QIODevice>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <optional>
-
-class QIODevice;
 
 namespace automation {
 
@@ -42,8 +42,8 @@ private:
     void move();
     void watchStall();
 
-    QIODevice* m_from;
-    QIODevice* m_to;
+    QPointer<QIODevice> m_from;
+    QPointer<QIODevice> m_to;
     std::optional<BusFrames> m_frames;
     QTimer m_stall;
     bool m_paused = false;

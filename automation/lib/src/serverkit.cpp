@@ -154,8 +154,10 @@ void ObjectServer::activate(const QString& className, QObject*, Done done) {
             return;
         }
         const QString description = object->description();
-        done({std::make_shared<Instance>(Instance{std::move(object), served.name}), description,
-              Error::None, {}});
+        done({std::make_shared<Instance>(Instance{std::move(object), served.name}),
+              description,
+              Error::None,
+              {}});
         return;
     }
     done({nullptr,
@@ -173,7 +175,8 @@ void ObjectServer::serveCalls(QIODevice* socket, const std::shared_ptr<void>& ob
     const auto instance = std::static_pointer_cast<Instance>(object);
     int pair[2] = {-1, -1};
     const int out = local ? ::fcntl(int(local->socketDescriptor()), F_DUPFD_CLOEXEC, 3) : -1;
-    if (out < 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
+    if (out < 0 ||
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
         if (out >= 0)
             ::close(out);
         return ended(QStringLiteral("cannot set up the call channel: %1")
