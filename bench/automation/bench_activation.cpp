@@ -6,105 +6,20 @@
 // up on a silent host. Compared programs run in alternation, round by round
 // (under load: second by second).
 
-#include <automation/classstore.h>
-#include <automation/identity.h>
-#include <automation/objectfactory.h>
-#include <automation/remoteactivation.h>
+#include "benchsupport.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSslSocket>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTextStream>
-#include <QThread>
 
-#include <arpa/inet.h>
-#include <grp.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <csignal>
-#include <functional>
 #include <thread>
-#include <vector>
 
 using namespace automation;
+using namespace bench;
 
 namespace {
 
 constexpr int Rounds = 41;
-constexpr uid_t Nobody = 65534;
-QTextStream out(stdout);
-
-[[noreturn]] void die(const QString& why) {
-    QTextStream(stderr) << "bench: " << why << Qt::endl;
-    std::exit(1);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// The value below which the given share of v lies (nearest rank).
-double percentile(std::vector<double> v, double share) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t rank = size_t(std::ceil(share * double(v.size())));
-    return v[std::clamp<size_t>(rank, 1, v.size()) - 1];
-}
-
-struct Step {
-    std::function<void()> run;
-    std::function<void()> prepare = {};  // untimed, before each round
-};
-
-// Milliseconds per round of each step, medians; the steps take turns.
-std::vector<double> alternate(int rounds, const std::vector<Step>& steps) {
-    std::vector<std::vector<double>> times(steps.size());
-    for (int i = 0; i < rounds; ++i) {
-        for (size_t s = 0; s < steps.size(); ++s) {
-            if (steps[s].prepare)
-                steps[s].prepare();
-            QElapsedTimer clock;
-            clock.start();
-            steps[s].run();
-            times[s].push_back(clock.nsecsElapsed() / 1e6);
-        }
-    }
-    std::vector<double> medians;
-    for (auto& t : times)
-        medians.push_back(median(t));
-    return medians;
-}
-
-double measure(int rounds, const std::function<void()>& step,
-               const std::function<void()>& prepare = {}) {
-    return alternate(rounds, {{step, prepare}}).front();
-}
-
-qint64 pidOf(const QString& description) {
-    const auto m = QRegularExpression(QStringLiteral("process (\\d+)")).match(description);
-    return m.hasMatch() ? m.captured(1).toLongLong() : 0;
-}
-
-void waitGone(qint64 pid) {
-    while (pid > 0 && ::kill(pid_t(pid), 0) == 0 &&
-           QFile::exists(QStringLiteral("/proc/%1/exe").arg(pid)))
-        QThread::msleep(2);
-}
-
 qint64 lastServer = 0;
 
 // One creation and release; false with the reason when no object came.
@@ -129,51 +44,6 @@ void createAndRelease(const QString& className) {
     if (!tryCreateAndRelease(className, &why, &lastServer))
         die(why);
 }
-
-// A connected loopback TCP pair with an echo thread at the far end; one
-// roundTrip() sends 32 bytes and waits for them to come back.
-class LoopbackEcho {
-public:
-    LoopbackEcho() {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ::listen(m_listener, 1);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&addr), &len);
-        m_echo = std::thread([this] {
-            const int c = ::accept(m_listener, nullptr, nullptr);
-            char buf[64];
-            ssize_t n;
-            while ((n = ::recv(c, buf, sizeof buf, 0)) > 0)
-                ::send(c, buf, size_t(n), 0);
-            ::close(c);
-        });
-        m_client = ::socket(AF_INET, SOCK_STREAM, 0);
-        ::connect(m_client, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        const int one = 1;
-        ::setsockopt(m_client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    ~LoopbackEcho() {
-        ::close(m_client);
-        m_echo.join();
-        ::close(m_listener);
-    }
-    void roundTrip() {
-        char buf[32] = {};
-        ::send(m_client, buf, sizeof buf, 0);
-        size_t got = 0;
-        while (got < sizeof buf)
-            got += size_t(::recv(m_client, buf, sizeof buf - got, 0));
-    }
-
-private:
-    int m_listener = -1;
-    int m_client = -1;
-    std::thread m_echo;
-};
 
 // The server side of the bare handshake, in a thread of its own: a TLS echo
 // with the given identity. Each connection is a QSslSocket from its first byte.
@@ -310,131 +180,14 @@ std::vector<Load> underLoad(int clients, int slices, int sliceMs,
     return total;
 }
 
-// The host's user: nobody when we are root (the host refuses root), else us
-// with a home of its own, hence an identity of its own.
-class HostUser {
-public:
-    HostUser() {
-        for (const char* sub : {"bin", "config", "data", "runtime"})
-            QDir().mkpath(m_dir.path() + QLatin1Char('/') + QLatin1String(sub));
-        ::chmod(QFile::encodeName(m_dir.path() + "/runtime").constData(), 0700);
-    }
-    QString install(const QString& program) {
-        const QString copy = m_dir.path() + "/bin/" + QFileInfo(program).fileName();
-        QFile::copy(program, copy);
-        return copy;
-    }
-    // Hands everything made so far to the user.
-    void seal() {
-        if (::geteuid() != 0)
-            return;
-        QProcess::execute(QStringLiteral("chown"), {"-R", "65534:65534", m_dir.path()});
-    }
-    void prepare(QProcess& p, const QMap<QString, QString>& extra = {}) const {
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", m_dir.path());
-        env.insert("XDG_CONFIG_HOME", m_dir.path() + "/config");
-        env.insert("XDG_DATA_HOME", m_dir.path() + "/data");
-        env.insert("XDG_RUNTIME_DIR", m_dir.path() + "/runtime");
-        for (auto it = extra.cbegin(); it != extra.cend(); ++it)
-            env.insert(it.key(), it.value());
-        p.setProcessEnvironment(env);
-        if (::geteuid() == 0)
-            p.setChildProcessModifier([] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(Nobody) != 0 || ::setuid(Nobody) != 0)
-                    ::_exit(126);
-            });
-    }
-    QByteArray run(const QString& program, const QStringList& args) const {
-        QProcess p;
-        prepare(p);
-        p.start(program, args);
-        p.waitForFinished();
-        if (p.exitCode() != 0)
-            die(program + QStringLiteral(" failed: ") +
-                QString::fromUtf8(p.readAllStandardError()));
-        return p.readAllStandardOutput().trimmed();
-    }
-
-private:
-    QTemporaryDir m_dir;
-};
-
-// automation-host as the host's user, on a free loopback port, serving level
-// "1" too, with servers idling idleMs; its refusals go to errorFile.
-struct Host {
-    QProcess process;
-    Host(const HostUser& user, const QString& exe, int idleMs, const QStringList& extra = {},
-         const QString& errorFile = QString()) {
-        user.prepare(process, {{"AUTOMATION_SERVER_IDLE_MS", QString::number(idleMs)}});
-        if (!errorFile.isEmpty())
-            process.setStandardErrorFile(errorFile);
-        process.start(exe, QStringList{"--listen", "127.0.0.1:0", "--allow-anonymous"} + extra);
-        const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+)\\s*$"));
-        while (process.waitForReadyRead(10000)) {
-            while (process.canReadLine()) {
-                const auto m = listening.match(QString::fromUtf8(process.readLine()));
-                if (m.hasMatch()) {
-                    qputenv("AUTOMATION_HOST_PORT", m.captured(1).toUtf8());
-                    return;
-                }
-            }
-        }
-        die(QStringLiteral("automation-host did not start: ") +
-            QString::fromUtf8(process.readAllStandardError()));
-    }
-    ~Host() {
-        process.kill();
-        process.waitForFinished();
-    }
-};
-
-void setActivation(bool remote, const QString& level = QString()) {
-    RemoteActivation ra;
-    const quint16 status = remote ? ra.SetRemoteActivation(true, "Server.Application", std::nullopt,
-                                                           "127.0.0.1", "ncacn_ip_tcp", level)
-                                  : ra.SetRemoteActivation(false, "Server.Application");
-    if (status != 0)
-        die(QStringLiteral("cannot set the activation: ") + ra.lastError());
-}
-
-void row(const char* what, double ms, const QString& ratio = QString()) {
-    out << QString::fromLatin1(what).leftJustified(48)
-        << QString::number(ms, 'f', 3).rightJustified(10) << " ms   " << ratio << Qt::endl;
-}
-
-QString times(double ms, double base, const char* what) {
-    return QStringLiteral("%1 x %2").arg(ms / base, 0, 'f', 2).arg(QLatin1String(what));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path() + "/config"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + "/data"));
-    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path() + "/run"));
-    QDir().mkpath(dir.path() + "/run");
-    ::chmod(QFile::encodeName(dir.path() + "/run").constData(), 0700);
-    if (QProcess::execute(QStringLiteral(SERVER_EXE), {}) != 0)
-        die(QStringLiteral("Server.exe did not register"));
-    Identity me;
-    if (const Status s = loadIdentity(&me); !s.ok())
-        die(s.reason);
-
-    // The host's side: its own user, registration and identity; paired with us.
-    HostUser hostUser;
-    const QString hostExe = hostUser.install(QStringLiteral(HOST_EXE));
-    const QString hostServer = hostUser.install(QStringLiteral(SERVER_EXE));
-    const QString hostCtl = hostUser.install(QStringLiteral(AUTOMATIONCTL));
-    hostUser.seal();
-    hostUser.run(hostServer, {});
-    const QString hostId = QString::fromUtf8(hostUser.run(hostCtl, {"identity"}));
-    hostUser.run(hostCtl, {"authorize", me.id});
-    TrustFile knownHosts(TrustFile::Kind::KnownHosts);
-    if (const Status s = knownHosts.add({"127.0.0.1", hostId, {}}); !s.ok())
-        die(s.reason);
+    Stage stage;
+    const Identity& me = stage.me;
+    HostUser& hostUser = stage.hostUser;
+    const QString& hostExe = stage.hostExe;
 
     const auto bareStart = [] {
         QProcess p;
@@ -510,7 +263,7 @@ int main(int argc, char** argv) {
     QString hostRefusals;
     {
         TlsEchoThread echo(me);
-        const QString errors = dir.path() + "/host-errors";
+        const QString errors = stage.path() + "/host-errors";
         Host host(hostUser, hostExe, 60000, {"--max-per-peer", QString::number(Clients)}, errors);
         setActivation(true, "6");
         createAndRelease("Server.Application");
