@@ -378,11 +378,14 @@ void Host::activate(const QString& peer, const QString& className, QObject* cont
 // D-Bus both ways. Only each message's fixed header is looked at, for its
 // length; neither direction holds more than a bounded amount for a side
 // that does not read.
-void Host::serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
+void Host::serveCalls(QIODevice* socket, const QByteArray& created,
+                      const std::shared_ptr<void>& object, QObject* context,
                       std::function<void(const QString&)> ended) {
     QIODevice* server = relayDevice(static_cast<Held*>(object.get())->object.get());
     if (!server)
         return ended(QStringLiteral("the server's connection is gone"));
+    socket->write(created);
+    sendNow(socket);
     auto* up = new Pipe(socket, server, true, context);
     auto* down = new Pipe(server, socket, false, context);
     for (Pipe* pipe : {up, down})

@@ -56,7 +56,8 @@ public:
 protected:
     void activate(const QString& peer, const QString& className, QObject* context,
                   Done done) override;
-    void serveCalls(QIODevice* socket, const std::shared_ptr<void>& object, QObject* context,
+    void serveCalls(QIODevice* socket, const QByteArray& created,
+                    const std::shared_ptr<void>& object, QObject* context,
                     std::function<void(const QString&)> ended) override;
 
 private:

@@ -60,13 +60,16 @@ public:
         m_objects.clear();
         delete m_context;
         m_channel.disconnect(this);
-        m_socket->disconnect(this);
-        // Nothing that still arrives is read: the channel is cut off too.
-        m_socket->disconnect(&m_channel);
-        if (closeSocket)
-            closeGracefully(m_socket);
-        else
-            m_socket->setParent(nullptr);
+        // A server that serves calls has taken the socket over.
+        if (m_socket) {
+            m_socket->disconnect(this);
+            // Nothing that still arrives is read: the channel is cut off too.
+            m_socket->disconnect(&m_channel);
+            if (closeSocket)
+                closeGracefully(m_socket);
+            else
+                m_socket->setParent(nullptr);
+        }
         m_broker->removeConnection(this);
     }
 
@@ -123,8 +126,7 @@ private:
                                    m.objectId = id;
                                    m.className = className;
                                    m.text = a.description;
-                                   m_channel.send(m);
-                                   return serveCalls(a.object);
+                                   return serveCalls(a.object, wire::encode(m));
                                }
                                updateIdle();
                            });
@@ -133,7 +135,7 @@ private:
     // From here on the connection is the object's call channel: no more
     // frames are read. The client sends its first byte of it only after it
     // has read Created, so nothing of it has been read as a frame.
-    void serveCalls(const std::shared_ptr<void>& object) {
+    void serveCalls(const std::shared_ptr<void>& object, const QByteArray& created) {
         if (m_channel.hasPending())
             return refuse(Error::ProtocolError,
                           QStringLiteral("the client sent more before it had its object"), true);
@@ -142,14 +144,15 @@ private:
         m_idle.stop();
         auto* calls = new QObject(this);
         QPointer<QObject> alive = calls;
-        m_broker->serveCalls(m_socket, object, calls, [this, alive](const QString& reason) {
-            if (!alive || m_dropped)
-                return;
-            if (!reason.isEmpty())
-                emit m_broker->callsEnded(m_peer, reason);
-            QMetaObject::invokeMethod(
-                this, [this] { drop(); }, Qt::QueuedConnection);
-        });
+        m_broker->serveCalls(m_socket, created, object, calls,
+                             [this, alive](const QString& reason) {
+                                 if (!alive || m_dropped)
+                                     return;
+                                 if (!reason.isEmpty())
+                                     emit m_broker->callsEnded(m_peer, reason);
+                                 QMetaObject::invokeMethod(
+                                     this, [this] { drop(); }, Qt::QueuedConnection);
+                             });
     }
 
     // The idle clock runs only while the connection holds nothing.
@@ -163,7 +166,7 @@ private:
     }
 
     Broker* m_broker;
-    QIODevice* m_socket;
+    QPointer<QIODevice> m_socket;
     QString m_peer;
     FrameChannel m_channel;
     QTimer m_idle;

@@ -240,7 +240,7 @@ private:
         if (fd < 0)
             return ended(QStringLiteral("cannot set up the call channel: %1")
                              .arg(QString::fromLocal8Bit(strerror(errno))));
-        m_link = new BusLink(BusLink::Role::Client, fd, -1);
+        m_link = new BusLink(BusLink::Role::Client, fd);
         QObject::connect(m_link, &BusLink::closed, &m_owner,
                          [this](const QString& reason) { ended(reason); });
         if (const Status s = m_link->start(); !s.ok())

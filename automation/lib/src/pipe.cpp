@@ -40,14 +40,6 @@ Pipe::Pipe(QIODevice* from, QIODevice* to, std::optional<bool> toServer, QObject
         QMetaObject::invokeMethod(this, &Pipe::move, Qt::QueuedConnection);
 }
 
-void Pipe::setPaused(bool paused) {
-    if (m_paused == paused)
-        return;
-    m_paused = paused;
-    if (!paused)
-        QMetaObject::invokeMethod(this, &Pipe::move, Qt::QueuedConnection);
-}
-
 void Pipe::watchStall() {
     if (!m_frames)
         return;
@@ -61,7 +53,7 @@ void Pipe::move() {
     if (!m_from || !m_to)
         return;
     bool any = false;
-    while (!m_failed && !m_paused && m_from->bytesAvailable() > 0) {
+    while (!m_failed && m_from->bytesAvailable() > 0) {
         const qint64 room = calls::MaxPendingBytes - unsentBytes(m_to);
         if (room <= 0)
             break;  // bytesWritten() resumes

@@ -12,9 +12,8 @@
 namespace automation {
 
 // Moves the bytes of one direction of a call connection from one socket to
-// another: the host's relay between a client and a server, the client's
-// pump between a TLS connection and its D-Bus, the server's guard in front
-// of its D-Bus. When a direction is checked, its bytes must be D-Bus
+// another: the host's relay between a client and a server, and the client's
+// pump between a TLS connection and its D-Bus. When a direction is checked, its bytes must be D-Bus
 // (BusFrames): a message over the size limit, garbage, or a message or
 // authentication left unfinished for calls::StallMs ends it. It never holds
 // more than calls::MaxPendingBytes for a receiver that does not read: it
@@ -27,10 +26,6 @@ public:
     // pass them unchecked when unset. Neither device is owned.
     Pipe(QIODevice* from, QIODevice* to, std::optional<bool> toServer, QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(Pipe)
-
-    // Holds the bytes back while paused (the server's D-Bus has replies
-    // that its client does not read).
-    void setPaused(bool paused);
 
 Q_SIGNALS:
     // Bytes were handed to the receiver.
@@ -46,7 +41,6 @@ private:
     QPointer<QIODevice> m_to;
     std::optional<BusFrames> m_frames;
     QTimer m_stall;
-    bool m_paused = false;
     bool m_failed = false;
 };
 

@@ -7,13 +7,13 @@
 #include "channel.h"
 #include "files.h"
 #include "launch.h"
-#include "pipe.h"
 #include "transport.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QPointer>
 #include <QTextStream>
 
 #include <fcntl.h>
@@ -166,37 +166,40 @@ void ObjectServer::activate(const QString&, const QString& className, QObject*, 
           QStringLiteral("this server does not serve class %1").arg(className)});
 }
 
-// The client's bytes pass through a guard that checks them before sd-bus
-// reads them (BusFrames' bounds); sd-bus writes its answers to the
-// connection itself.
-void ObjectServer::serveCalls(QIODevice* socket, const std::shared_ptr<void>& object,
-                              QObject* context, std::function<void(const QString&)> ended) {
-    auto* local = qobject_cast<QLocalSocket*>(socket);
-    const auto instance = std::static_pointer_cast<Instance>(object);
-    int pair[2] = {-1, -1};
-    const int out = local ? ::fcntl(int(local->socketDescriptor()), F_DUPFD_CLOEXEC, 3) : -1;
-    if (out < 0 ||
-        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
-        if (out >= 0)
-            ::close(out);
-        return ended(QStringLiteral("cannot set up the call channel: %1")
-                         .arg(QString::fromLocal8Bit(strerror(errno))));
-    }
-    auto* link = new BusLink(BusLink::Role::Server, pair[0], out, context);
-    auto* feed = new QLocalSocket(context);
-    feed->setSocketDescriptor(pair[1]);
-    auto* guard = new Pipe(socket, feed, true, context);
-    link->setGuard(guard);
-    connect(guard, &Pipe::moved, link, &BusLink::process);
-    connect(guard, &Pipe::failed, context, ended);
-    connect(link, &BusLink::closed, context, ended);
-    auto* published = new BusExport(instance->object.get(), instance->className, link);
-    QString error;
-    if (const Status s = link->start(); !s.ok())
-        return ended(s.reason);
-    if (!published->publish(&error))
-        return ended(error);
-    link->process();
+// From Created on, the connection is sd-bus's (BusLink), not Qt's: the Qt
+// socket goes before Created is sent, so that it cannot read a byte of the
+// D-Bus that the client sends once it has read Created.
+void ObjectServer::serveCalls(QIODevice* socket, const QByteArray& created,
+                              const std::shared_ptr<void>& object, QObject* context,
+                              std::function<void(const QString&)> ended) {
+    QPointer<QLocalSocket> local = qobject_cast<QLocalSocket*>(socket);
+    QMetaObject::invokeMethod(
+        context,
+        [local, created, object, context, ended] {
+            if (!local)
+                return ended(QString());
+            const int fd = ::fcntl(int(local->socketDescriptor()), F_DUPFD_CLOEXEC, 3);
+            local->disconnect();  // its closing is not the client's
+            delete local.data();
+            if (fd < 0 || ::send(fd, created.constData(), size_t(created.size()), MSG_NOSIGNAL) !=
+                              ssize_t(created.size())) {
+                if (fd >= 0)
+                    ::close(fd);
+                return ended(QStringLiteral("cannot answer the client: %1")
+                                 .arg(QString::fromLocal8Bit(strerror(errno))));
+            }
+            const auto instance = std::static_pointer_cast<Instance>(object);
+            auto* link = new BusLink(BusLink::Role::Server, fd, context);
+            connect(link, &BusLink::closed, context, ended);
+            auto* published = new BusExport(instance->object.get(), instance->className, link);
+            QString error;
+            if (const Status s = link->start(); !s.ok())
+                return ended(s.reason);
+            if (!published->publish(&error))
+                return ended(error);
+            link->process();
+        },
+        Qt::QueuedConnection);
 }
 
 int runServer(const QList<ServedClass>& classes) {

@@ -71,12 +71,15 @@ protected:
     virtual void activate(const QString& peer, const QString& className, QObject* context,
                           Done done) = 0;
 
-    // The connection now carries calls to object. What serves them lives
-    // as a child of context, reads socket (which stays the broker's), and
-    // calls ended(reason) once when the calls are over; the connection and
-    // the object then go.
-    virtual void serveCalls(QIODevice* socket, const std::shared_ptr<void>& object,
-                            QObject* context, std::function<void(const QString&)> ended) = 0;
+    // The connection now carries calls to object: this sends created (the
+    // Created frame) on socket and serves the calls that follow. What serves
+    // them lives as a child of context; it may take socket over and delete
+    // it. It calls ended(reason) once when the calls are over (an empty
+    // reason when the client closed the connection); the connection and the
+    // object then go.
+    virtual void serveCalls(QIODevice* socket, const QByteArray& created,
+                            const std::shared_ptr<void>& object, QObject* context,
+                            std::function<void(const QString&)> ended) = 0;
 
 private:
     class Connection;
