@@ -5,6 +5,7 @@
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
 #include <automation/remoteactivation.h>
+#include <automation/trust.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,6 +2,7 @@
 
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/trust.h>
 
 #include <testenv.h>
 

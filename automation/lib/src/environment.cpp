@@ -21,46 +21,6 @@ QString mode(mode_t m) {
     return QStringLiteral("0%1").arg(m & 07777, 3, 8, QLatin1Char('0'));
 }
 
-bool ownerTrusted(uid_t owner) {
-    return owner == ::geteuid() || owner == 0;
-}
-
-// One folder on the way to an executable, with the entry below it.
-Status checkFolder(const QString& folder, const QString& entry) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("cannot inspect folder %1: %2").arg(folder, systemError()));
-    if (!ownerTrusted(st.st_uid))
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("folder %1 belongs to user %2").arg(folder).arg(st.st_uid));
-    if ((st.st_mode & 022) == 0)
-        return {};
-    // A sticky folder lets no one remove or rename what another user owns.
-    struct stat below {};
-    if ((st.st_mode & S_ISVTX) &&
-        ::lstat(QFile::encodeName(QDir(folder).filePath(entry)).constData(), &below) == 0 &&
-        ownerTrusted(below.st_uid))
-        return {};
-    return Status::failure(Error::Untrusted,
-                           QStringLiteral("folder %1 is writable by group or others (mode %2)")
-                               .arg(folder, mode(st.st_mode)));
-}
-
-// Every folder from the root down to the file named by an absolute path.
-Status checkFolders(const QString& absolute) {
-    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString folder = QStringLiteral("/");
-    for (const QString& part : parts) {
-        if (const Status s = checkFolder(folder, part); !s.ok())
-            return s;
-        folder = QDir(folder).filePath(part);
-    }
-    return {};
-}
-
 }  // namespace
 
 quint16 hostPort() {
@@ -163,35 +123,6 @@ QString configDirectory() {
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/automation");
-}
-
-Status checkTrustedExecutable(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    // The folders as named (a link among them is followed) and as resolved.
-    if (const Status s = checkFolders(absolute); !s.ok())
-        return s;
-    const QString canonical = QFileInfo(absolute).canonicalFilePath();
-    if (canonical.isEmpty())
-        return Status::failure(Error::ServerStartFailed,
-                               QStringLiteral("%1 does not exist").arg(absolute));
-    if (canonical != absolute) {
-        if (const Status s = checkFolders(canonical); !s.ok())
-            return s;
-    }
-    struct stat st {};
-    if (::stat(QFile::encodeName(canonical).constData(), &st) != 0)
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("cannot inspect %1: %2").arg(canonical, systemError()));
-    if (!ownerTrusted(st.st_uid))
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("file %1 belongs to user %2").arg(canonical).arg(st.st_uid));
-    if (st.st_mode & 022)
-        return Status::failure(Error::Untrusted,
-                               QStringLiteral("file %1 is writable by group or others (mode %2)")
-                                   .arg(canonical, mode(st.st_mode)));
-    return {};
 }
 
 }  // namespace automation

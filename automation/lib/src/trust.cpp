@@ -1,9 +1,20 @@
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/trust.h>
 
 #include "files.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSysInfo>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace automation {
 
@@ -16,7 +27,57 @@ const char* const AuthorizedClientsHeader =
     "# Clients automation-host serves for this user: IDENTITY [comment].\n"
     "# automationctl authorize and revoke keep this file.\n";
 
+QString modeText(mode_t mode) {
+    return QStringLiteral("0%1").arg(mode & 07777, 3, 8, QLatin1Char('0'));
+}
+
+QString systemError() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+bool ownerTrusted(uid_t owner) {
+    return owner == ::geteuid() || owner == 0;
+}
+
+// One folder on the way to an executable, with the entry below it.
+Status checkExecutableFolder(const QString& folder, const QString& entry) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("cannot inspect folder %1: %2").arg(folder, systemError()));
+    if (!ownerTrusted(st.st_uid))
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("folder %1 belongs to user %2").arg(folder, QString::number(st.st_uid)));
+    if ((st.st_mode & 022) == 0)
+        return {};
+    // A sticky folder lets no one remove or rename what another user owns.
+    struct stat below {};
+    if ((st.st_mode & S_ISVTX) &&
+        ::lstat(QFile::encodeName(QDir(folder).filePath(entry)).constData(), &below) == 0 &&
+        ownerTrusted(below.st_uid))
+        return {};
+    return Status::failure(Error::Untrusted,
+                           QStringLiteral("folder %1 is writable by group or others (mode %2)")
+                               .arg(folder, modeText(st.st_mode)));
+}
+
+// Every folder from the root down to the file named by an absolute path.
+Status checkExecutableFolders(const QString& absolute) {
+    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString folder = QStringLiteral("/");
+    for (const QString& part : parts) {
+        if (const Status s = checkExecutableFolder(folder, part); !s.ok())
+            return s;
+        folder = QDir(folder).filePath(part);
+    }
+    return {};
+}
+
 }  // namespace
+
+// Trust files.
 
 TrustFile::TrustFile(Kind kind) : m_kind(kind) {}
 
@@ -144,6 +205,121 @@ Status TrustFile::remove(const QString& machineOrIdentity, const QString& identi
     }
     kept.chop(1);  // split() gave one more piece than there were line ends
     return *removed ? files::replace(path(), kept) : Status();
+}
+
+// Pinning.
+
+Status checkHostIdentity(const QString& identity, const QString& ownIdentity,
+                         const QString& machine, const QString& peer) {
+    if (identity.isEmpty())
+        return Status::failure(Error::UnknownHost,
+                               QStringLiteral("%1 presented no certificate").arg(peer));
+    if (identity == ownIdentity)
+        return {};
+    TrustFile knownHosts(TrustFile::Kind::KnownHosts);
+    bool trusted = false;
+    if (const Status s = knownHosts.contains(identity, &trusted, machine); !s.ok() || trusted)
+        return s;
+    QList<TrustEntry> entries;
+    knownHosts.entries(&entries);
+    const QString key = TrustFile::machineKey(machine);
+    const bool machineKnown =
+        std::any_of(entries.cbegin(), entries.cend(),
+                    [&](const TrustEntry& e) { return TrustFile::machineKey(e.machine) == key; });
+    const QString record = QStringLiteral("automationctl add-host %1 %2").arg(machine, identity);
+    if (machineKnown)
+        return Status::failure(
+            Error::UnknownHost,
+            QStringLiteral("%1 presented identity %2, but %3 records another identity for %4: "
+                           "it may be an impostor, so nothing was sent. If the host's identity "
+                           "really changed, record the new one with: %5")
+                .arg(peer, identity, knownHosts.path(), machine, record));
+    return Status::failure(
+        Error::UnknownHost,
+        QStringLiteral("%1 presented identity %2, which is not recorded for %3 in %4, so nothing "
+                       "was sent. If it is the identity that 'automationctl identity' shows for "
+                       "the host's user there, record it with: %5")
+            .arg(peer, identity, machine, knownHosts.path(), record));
+}
+
+Status checkClientIdentity(const QString& identity, const QString& ownIdentity,
+                           TrustFile* authorized) {
+    if (identity.isEmpty())
+        return Status::failure(Error::NotAuthorized,
+                               QStringLiteral("the client presented no certificate"));
+    if (identity == ownIdentity)
+        return {};
+    bool found = false;
+    if (const Status s = authorized->contains(identity, &found); !s.ok())
+        return Status::failure(
+            Error::StoreFailure,
+            QStringLiteral("the host cannot read its authorized clients: %1").arg(s.reason));
+    if (!found)
+        return Status::failure(Error::NotAuthorized,
+                               QStringLiteral("client identity %1 is not authorized on %2. The "
+                                              "host's user can allow it with: automationctl "
+                                              "authorize %1")
+                                   .arg(identity, QSysInfo::machineHostName()));
+    return {};
+}
+
+// Local peers.
+
+bool peerCredentials(qintptr descriptor, uid_t* uid, pid_t* pid) {
+    ucred credentials{};
+    socklen_t length = sizeof credentials;
+    if (descriptor < 0 ||
+        ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
+        return false;
+    *uid = credentials.uid;
+    if (pid)
+        *pid = credentials.pid;
+    return true;
+}
+
+Status checkPeerUser(qintptr descriptor, pid_t* pid) {
+    uid_t uid = 0;
+    pid_t peer = 0;
+    const bool known = peerCredentials(descriptor, &uid, &peer);
+    if (pid)
+        *pid = known ? peer : 0;
+    if (!known)
+        return Status::failure(Error::PeerRefused, QStringLiteral("runs as an unknown user"));
+    if (uid != ::geteuid())
+        return Status::failure(
+            Error::PeerRefused,
+            QStringLiteral("runs as user %1, not as this user (%2)").arg(uid).arg(::geteuid()));
+    return {};
+}
+
+// Executables.
+
+Status checkTrustedExecutable(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    // The folders as named (a link among them is followed) and as resolved.
+    if (const Status s = checkExecutableFolders(absolute); !s.ok())
+        return s;
+    const QString canonical = QFileInfo(absolute).canonicalFilePath();
+    if (canonical.isEmpty())
+        return Status::failure(Error::ServerStartFailed,
+                               QStringLiteral("%1 does not exist").arg(absolute));
+    if (canonical != absolute) {
+        if (const Status s = checkExecutableFolders(canonical); !s.ok())
+            return s;
+    }
+    struct stat st {};
+    if (::stat(QFile::encodeName(canonical).constData(), &st) != 0)
+        return Status::failure(
+            Error::Untrusted,
+            QStringLiteral("cannot inspect %1: %2").arg(canonical, systemError()));
+    if (!ownerTrusted(st.st_uid))
+        return Status::failure(Error::Untrusted, QStringLiteral("file %1 belongs to user %2")
+                                                     .arg(canonical, QString::number(st.st_uid)));
+    if (st.st_mode & 022)
+        return Status::failure(Error::Untrusted,
+                               QStringLiteral("file %1 is writable by group or others (mode %2)")
+                                   .arg(canonical, modeText(st.st_mode)));
+    return {};
 }
 
 }  // namespace automation

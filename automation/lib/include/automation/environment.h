@@ -53,11 +53,4 @@ Status serverSocketPath(const QString& executable, QString* path);
 // $XDG_CONFIG_HOME/automation (~/.config/automation): identity and trust files.
 QString configDirectory();
 
-// Refuses to start an executable that someone other than this user or root
-// could replace: the file, or any folder on its path (as given and as
-// resolved), owned by another user or writable by group or others. A sticky
-// folder such as /tmp is fine when the entry below it is this user's or
-// root's. The reason names the file or folder and why.
-Status checkTrustedExecutable(const QString& path);
-
 }  // namespace automation

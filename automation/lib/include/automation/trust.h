@@ -1,0 +1,95 @@
+#pragma once
+
+#include <automation/status.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <sys/types.h>
+
+// Every check of whom the automation layer trusts, in one place:
+// - the files that say it (known_hosts, authorized_clients);
+// - the identities pinned in them: the hosts a client talks to, the clients
+//   a host serves;
+// - the user at the other end of a local socket;
+// - the executables started for activation.
+namespace automation {
+
+// One line of a trust file: for known_hosts a machine and a host identity,
+// for authorized_clients an identity (machine empty). The comment is the
+// rest of the line.
+struct TrustEntry {
+    QString machine;
+    QString identity;
+    QString comment;
+
+    friend bool operator==(const TrustEntry&, const TrustEntry&) = default;
+};
+
+// A trust file: one entry a line, blank lines and lines starting with # are
+// skipped, as are lines that do not hold an identity. Read again whenever it
+// has changed; written whole to a new file that then replaces it.
+class TrustFile {
+public:
+    enum class Kind { KnownHosts, AuthorizedClients };
+    explicit TrustFile(Kind kind);
+
+    QString path() const;
+
+    // The entries; a missing file has none.
+    Status entries(QList<TrustEntry>* entries);
+
+    // Whether identity is trusted (for known_hosts: recorded for machine).
+    // A missing file trusts no one.
+    Status contains(const QString& identity, bool* found, const QString& machine = QString());
+
+    // Adds an entry unless it is there already (then *added is false).
+    Status add(const TrustEntry& entry, bool* added = nullptr);
+
+    // Removes the entries that match: for known_hosts every entry of the
+    // machine, or only the one with identity when it is given.
+    Status remove(const QString& machineOrIdentity, const QString& identity, int* removed);
+
+    static QString machineKey(const QString& machine);
+
+private:
+    Status reload();
+
+    Kind m_kind;
+    QList<TrustEntry> m_entries;
+    QByteArray m_stamp;  // what the file looked like when read
+};
+
+// The client's pinning: whether the host at machine, which presented
+// identity, is trusted. It is when it presents this user's own identity
+// (ownIdentity) or one recorded for the machine in known_hosts. Otherwise
+// UnknownHost, with the command that records the identity; peer names the
+// host in the reason.
+Status checkHostIdentity(const QString& identity, const QString& ownIdentity,
+                         const QString& machine, const QString& peer);
+
+// The host's pinning: whether the client that presented identity is served,
+// as this user's own identity or one in authorized (NotAuthorized with the
+// command that allows it otherwise; StoreFailure when the file is refused).
+Status checkClientIdentity(const QString& identity, const QString& ownIdentity,
+                           TrustFile* authorized);
+
+// The user id of the process at the other end of a connected Unix socket;
+// false when the kernel does not say.
+bool peerCredentials(qintptr descriptor, uid_t* uid, pid_t* pid);
+
+// Whether the process at the other end of a connected Unix socket runs as
+// this user. PeerRefused otherwise, the reason going on from "the process"
+// ("runs as user 1001, not as this user (1000)"). *pid, when given, gets the
+// peer's process id (0 when unknown).
+Status checkPeerUser(qintptr descriptor, pid_t* pid = nullptr);
+
+// Refuses to start an executable that someone other than this user or root
+// could replace: the file, or any folder on its path (as given and as
+// resolved), owned by another user or writable by group or others. A sticky
+// folder such as /tmp is fine when the entry below it is this user's or
+// root's. The reason names the file or folder and why.
+Status checkTrustedExecutable(const QString& path);
+
+}  // namespace automation
