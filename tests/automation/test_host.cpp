@@ -228,6 +228,54 @@ private slots:
         QVERIFY2(out.contains("UnknownHost"), out.constData());
     }
 
+    // A trust file that someone else could have replaced is not used: the
+    // host serves no one from an authorized_clients in a folder its owner
+    // left open to all (whoever wrote the file there), nor does the client
+    // trust a known_hosts there. Each names the file; put right, it serves.
+    void trustFilesOthersCouldReplaceAreNotUsed_data() {
+        QTest::addColumn<QString>("side");
+        QTest::addColumn<bool>("planted");  // written by another user
+        QTest::newRow("host, file planted by another user") << "host" << true;
+        QTest::newRow("host, its own file") << "host" << false;
+        QTest::newRow("client") << "client" << false;
+    }
+    void trustFilesOthersCouldReplaceAreNotUsed() {
+        QFETCH(QString, side);
+        QFETCH(bool, planted);
+        if (planted && !runningAsRoot())
+            QSKIP("a second local user needs root");
+        const bool onHost = side == "host";
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0"}, {true, true, !onHost}));
+        useHost(host.port());
+        setRemote("127.0.0.1", "6");
+        const QString dir =
+            (onHost ? host.home().root() + "/config" : m_env->configHome()) + "/automation";
+        const QString file = dir + (onHost ? "/authorized_clients" : "/known_hosts");
+        if (onHost) {
+            QFile clients(file);
+            QVERIFY(clients.open(QIODevice::WriteOnly));
+            clients.write(clientIdentity().toUtf8() + '\n');
+            clients.close();
+            if (!planted)
+                host.home().giveAway(file);
+        }
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0777) == 0);  // the owner's mistake
+
+        CreateResult r = createObject(App);
+        QCOMPARE(r.error, onHost ? CreateError::StoreFailure : CreateError::Untrusted);
+        QVERIFY2(r.reason.contains(file + " is not used: its folder " + dir +
+                                   " is writable by group or others (mode 0777)"),
+                 qPrintable(r.reason));
+        if (onHost)
+            QTRY_VERIFY(host.errors().contains(file + " is not used"));
+        if (planted)
+            return;
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        r = createObject(App);
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+    }
+
     // Another program answering on the host's port with an identity of its
     // own gets nothing: not the class name, and no success reported.
     void fakeHostIsRefused() {

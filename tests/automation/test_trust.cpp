@@ -4,6 +4,8 @@
 #include <automation/identity.h>
 #include <automation/trust.h>
 
+#include "processes.h"
+
 #include <testenv.h>
 
 #include <QProcess>
@@ -25,6 +27,11 @@ void write(const QString& path, const QByteArray& data) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Two identities, canonical, for the trust files.
@@ -118,6 +125,117 @@ private slots:
         QCOMPARE(s.error, Error::StoreFailure);
         QVERIFY2(s.reason.contains("symbolic link"), qPrintable(s.reason));
         QVERIFY(!QFileInfo::exists(target));
+    }
+
+    // A file that decides whom to trust is used only while no one but this
+    // user could have written it or replaced it in its folder: neither to
+    // look an identity up nor to change it. The reason names the file, what
+    // is wrong and what to do.
+    void filesOthersCouldChangeAreRefused_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("known hosts, folder writable by others") << "known_hosts"
+                                                                << "folder" << 0777;
+        QTest::newRow("authorized clients, folder writable by group") << "authorized_clients"
+                                                                      << "folder" << 0770;
+        QTest::newRow("known hosts, file writable by others") << "known_hosts"
+                                                              << "file" << 0646;
+        QTest::newRow("authorized clients, file writable by group") << "authorized_clients"
+                                                                    << "file" << 0660;
+        QTest::newRow("authorized clients of another user") << "authorized_clients"
+                                                            << "file owner" << 0;
+        QTest::newRow("known hosts, folder of another user") << "known_hosts"
+                                                             << "folder owner" << 0;
+        QTest::newRow("key, folder writable by others") << "identity.key"
+                                                        << "folder" << 0777;
+        QTest::newRow("certificate writable by group") << "identity.crt"
+                                                       << "file" << 0660;
+    }
+    void filesOthersCouldChangeAreRefused() {
+        QFETCH(QString, file);
+        QFETCH(QString, damage);
+        QFETCH(int, mode);
+        if (damage.endsWith("owner") && !runningAsRoot())
+            QSKIP("giving a file to another user needs root");
+        const QString dir = m_env->configHome() + "/automation";
+        const QString path = dir + '/' + file;
+        const bool identity = file.startsWith("identity");
+        TrustFile trust(file == "known_hosts" ? TrustFile::Kind::KnownHosts
+                                              : TrustFile::Kind::AuthorizedClients);
+        const auto use = [&]() -> Status {
+            if (identity) {
+                Identity me;
+                return loadIdentity(&me);
+            }
+            bool found = false;
+            return trust.contains(IdA, &found, "box");
+        };
+        if (!identity)
+            QVERIFY(trust.add({"box", IdA, {}}).ok());
+        QVERIFY(use().ok());  // read, and remembered, while it is fine
+        const QByteArray before = contentOf(path);
+
+        const QString blamed = damage.startsWith("folder") ? dir : path;
+        QString why;
+        if (damage.endsWith("owner")) {
+            QVERIFY(::chown(QFile::encodeName(blamed).constData(), NobodyUid, NobodyUid) == 0);
+            why = QStringLiteral("belongs to user %1, not to this user (0)").arg(NobodyUid);
+        } else {
+            QVERIFY(::chmod(QFile::encodeName(blamed).constData(), mode_t(mode)) == 0);
+            why = QStringLiteral("writable by group or others (mode 0%1)").arg(mode, 0, 8);
+        }
+        const auto refused = [&](const Status& s) {
+            return s.error == Error::Untrusted && s.reason.startsWith(path + " is not used") &&
+                   s.reason.contains(blamed + ' ') && s.reason.contains(why) &&
+                   s.reason.contains(damage.endsWith("owner") ? QStringLiteral("chown")
+                                                              : "chmod go-w " + blamed);
+        };
+        Status s = use();
+        QVERIFY2(refused(s), qPrintable(s.reason));
+        if (!identity) {
+            QList<TrustEntry> entries;
+            s = trust.entries(&entries);
+            QVERIFY2(refused(s) && entries.isEmpty(), qPrintable(s.reason));
+            s = trust.add({"box", IdB, {}});
+            QVERIFY2(refused(s), qPrintable(s.reason));
+            int removed = 0;
+            s = trust.remove(file == "known_hosts" ? "box" : IdA, {}, &removed);
+            QVERIFY2(refused(s) && removed == 0, qPrintable(s.reason));
+            QCOMPARE(contentOf(path), before);
+            // The tool says the same and changes nothing either.
+            QByteArray out;
+            QCOMPARE(runProgram(AUTOMATIONCTL, {file == "known_hosts" ? "hosts" : "clients"}, &out),
+                     1);
+            QVERIFY2(out.contains(path.toUtf8() + " is not used"), out.constData());
+        }
+        // Put right as the reason says, it is used again.
+        if (damage.endsWith("owner"))
+            QVERIFY(::chown(QFile::encodeName(blamed).constData(), 0, 0) == 0);
+        else
+            QVERIFY(::chmod(QFile::encodeName(blamed).constData(), mode_t(mode & ~022)) == 0);
+        s = use();
+        QVERIFY2(s.ok(), qPrintable(s.reason));
+    }
+
+    // The folders a first use makes are private, and the files 0600, even
+    // under a umask that would leave them open or take the owner's bits.
+    void madePrivateWhateverTheUmask_data() {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 000") << 0;
+        QTest::newRow("umask 277") << 0277;
+    }
+    void madePrivateWhateverTheUmask() {
+        QFETCH(int, mask);
+        const QString fresh = m_env->root() + "/fresh";
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(fresh + "/config"));
+        const mode_t previous = ::umask(mode_t(mask));
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
+        const Status s = TrustFile(TrustFile::Kind::AuthorizedClients).add({{}, IdA, {}});
+        QVERIFY2(s.ok(), qPrintable(s.reason));
+        for (const QString& dir : {fresh, fresh + "/config", fresh + "/config/automation"})
+            QCOMPARE(modeOf(dir), 0700);
+        QCOMPARE(modeOf(fresh + "/config/automation/authorized_clients"), 0600);
     }
 
     void identitiesAsPeopleTypeThem() {

@@ -21,6 +21,27 @@ QString mode(mode_t m) {
     return QStringLiteral("0%1").arg(m & 07777, 3, 8, QLatin1Char('0'));
 }
 
+// Creates path and the missing folders above it, each with mode 0700
+// whatever the umask (which may have taken bits away).
+Status makeFolders(const QString& path) {
+    QStringList missing;
+    struct stat st {};
+    for (QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+         ::lstat(QFile::encodeName(folder).constData(), &st) != 0 && errno == ENOENT;
+         folder = QFileInfo(folder).absolutePath())
+        missing.prepend(folder);
+    for (const QString& folder : std::as_const(missing)) {
+        const QByteArray native = QFile::encodeName(folder);
+        if (::mkdir(native.constData(), 0700) == 0)
+            ::chmod(native.constData(), 0700);
+        else if (errno != EEXIST)
+            return Status::failure(
+                Error::StoreFailure,
+                QStringLiteral("cannot create directory %1: %2").arg(folder, systemError()));
+    }
+    return {};
+}
+
 }  // namespace
 
 quint16 hostPort() {
@@ -61,20 +82,9 @@ Status checkOwnDirectory(const QString& path, Privacy privacy) {
 Status makeOwnDirectory(const QString& path, Privacy privacy) {
     // Made once, checked on every use.
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-        return checkOwnDirectory(path, privacy);
-    const QString parent = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(parent))
-        return Status::failure(Error::StoreFailure,
-                               QStringLiteral("cannot create directory %1").arg(parent));
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) == 0) {
-        // The umask may have taken bits away; the mode is 0700 regardless.
-        ::chmod(native.constData(), 0700);
-    } else if (errno != EEXIST) {
-        return Status::failure(
-            Error::StoreFailure,
-            QStringLiteral("cannot create directory %1: %2").arg(path, systemError()));
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (const Status s = makeFolders(path); !s.ok())
+            return s;
     }
     return checkOwnDirectory(path, privacy);
 }

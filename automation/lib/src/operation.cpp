@@ -275,6 +275,10 @@ void Operation::startRemote() {
         use(tcpTransport(machine, hostPort(), this));
     } else if (level.isEmpty() || (level.size() == 1 && level.at(0) >= QLatin1Char('0') &&
                                    level.at(0) <= QLatin1Char('6'))) {
+        // A client that cannot check the host's identity connects to no one.
+        QList<TrustEntry> hosts;
+        if (const Status s = TrustFile(TrustFile::Kind::KnownHosts).entries(&hosts); !s.ok())
+            return fail(s);
         Identity identity;
         if (const Status s = loadIdentity(&identity); !s.ok())
             return fail(s);

@@ -35,6 +35,64 @@ QString systemError() {
     return QString::fromLocal8Bit(std::strerror(errno));
 }
 
+// The refusal of a trust file, as the administrator needs it: which file,
+// why, and what to do.
+Status notUsed(const QString& file, const QString& why, const QString& remedy) {
+    return Status::failure(Error::Untrusted,
+                           QStringLiteral("%1 is not used: %2. %3").arg(file, why, remedy));
+}
+
+// A trust file, and its folder, must be this user's and writable by no one
+// else: whoever else could write either could have put their own entries
+// there.
+files::Checks trustChecks(const QString& file, Readers readers) {
+    files::Checks checks;
+    checks.folder = [file](const QString& folder, const struct stat& st) -> Status {
+        const uid_t me = ::geteuid();
+        if (st.st_uid != me)
+            return notUsed(file,
+                           QStringLiteral("its folder %1 belongs to user %2, not to this user (%3)")
+                               .arg(folder, QString::number(st.st_uid), QString::number(me)),
+                           QStringLiteral("Check what is in it, then give it to this user (as "
+                                          "root: chown -R %1 %2), or move it away and pair again")
+                               .arg(me)
+                               .arg(folder));
+        if (st.st_mode & 022)
+            return notUsed(
+                file,
+                QStringLiteral("its folder %1 is writable by group or others (mode %2), "
+                               "so someone else could have replaced it")
+                    .arg(folder, modeText(st.st_mode)),
+                QStringLiteral("Check what is in it, then run: chmod go-w %1").arg(folder));
+        return {};
+    };
+    checks.file = [readers](const QString& path, const struct stat& st) -> Status {
+        const uid_t me = ::geteuid();
+        if (readers == Readers::OwnerOnly && (st.st_uid != me || (st.st_mode & 077) != 0))
+            return Status::failure(
+                Error::StoreFailure,
+                QStringLiteral("%1 may be read by others (owner %2, mode %3); "
+                               "it must be this user's, mode 0600")
+                    .arg(path, QString::number(st.st_uid), modeText(st.st_mode)));
+        if (st.st_uid != me)
+            return notUsed(path,
+                           QStringLiteral("it belongs to user %1, not to this user (%2)")
+                               .arg(st.st_uid)
+                               .arg(me),
+                           QStringLiteral("Check its entries, then give it to this user (as root: "
+                                          "chown %1 %2), or remove it and record them again")
+                               .arg(me)
+                               .arg(path));
+        if (st.st_mode & 022)
+            return notUsed(path,
+                           QStringLiteral("it is writable by group or others (mode %1)")
+                               .arg(modeText(st.st_mode)),
+                           QStringLiteral("Check its entries, then run: chmod go-w %1").arg(path));
+        return {};
+    };
+    return checks;
+}
+
 bool ownerTrusted(uid_t owner) {
     return owner == ::geteuid() || owner == 0;
 }
@@ -95,14 +153,17 @@ QString TrustFile::machineKey(const QString& machine) {
 
 Status TrustFile::reload() {
     const QString file = path();
-    const QByteArray now = files::stamp(file);
-    if (!now.isEmpty() && now == m_stamp)
+    // The folder counts: a file that was fine is refused once its folder
+    // is not.
+    const QByteArray now = files::stamp(configDirectory()) + '|' + files::stamp(file);
+    if (!m_stamp.isEmpty() && now == m_stamp)
         return {};
+    m_entries.clear();
+    m_stamp.clear();
     QByteArray data;
     bool exists = false;
-    if (const Status s = files::read(file, &data, &exists); !s.ok())
+    if (const Status s = readTrustedFile(file, &data, &exists); !s.ok())
         return s;
-    m_entries.clear();
     m_stamp = now;
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const int fields = m_kind == Kind::KnownHosts ? 2 : 1;
@@ -147,15 +208,17 @@ Status TrustFile::contains(const QString& identity, bool* found, const QString& 
 Status TrustFile::add(const TrustEntry& entry, bool* added) {
     if (added)
         *added = false;
-    const QString dir = configDirectory();
-    if (const Status s = makeOwnDirectory(dir, Privacy::Owned); !s.ok())
+    QByteArray data;
+    bool exists = false;
+    // Checked before anything is made there, the lock included.
+    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
+        return s;
+    if (const Status s = makeOwnDirectory(configDirectory(), Privacy::Owned); !s.ok())
         return s;
     files::Lock lock;
     if (const Status s = lock.acquire(path() + QStringLiteral(".lock"), -1); !s.ok())
         return s;
-    QByteArray data;
-    bool exists = false;
-    if (const Status s = files::read(path(), &data, &exists); !s.ok())
+    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
         return s;
     bool present = false;
     if (const Status s = contains(entry.identity, &present, entry.machine); !s.ok() || present)
@@ -179,12 +242,15 @@ Status TrustFile::add(const TrustEntry& entry, bool* added) {
 
 Status TrustFile::remove(const QString& machineOrIdentity, const QString& identity, int* removed) {
     *removed = 0;
+    QByteArray data;
+    bool exists = false;
+    // Checked before the lock is made there.
+    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok() || !exists)
+        return s;
     files::Lock lock;
     if (const Status s = lock.acquire(path() + QStringLiteral(".lock"), -1); !s.ok())
         return s;
-    QByteArray data;
-    bool exists = false;
-    if (const Status s = files::read(path(), &data, &exists); !s.ok() || !exists)
+    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok() || !exists)
         return s;
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const bool hosts = m_kind == Kind::KnownHosts;
@@ -205,6 +271,10 @@ Status TrustFile::remove(const QString& machineOrIdentity, const QString& identi
     }
     kept.chop(1);  // split() gave one more piece than there were line ends
     return *removed ? files::replace(path(), kept) : Status();
+}
+
+Status readTrustedFile(const QString& path, QByteArray* data, bool* exists, Readers readers) {
+    return files::read(path, data, exists, trustChecks(path, readers));
 }
 
 // Pinning.

@@ -28,8 +28,8 @@ enum class Privacy {
     Owned,    // ours and writable by no one else
 };
 
-// Creates path when missing (parents as needed, the last part with mode
-// 0700), then checks it with lstat: a directory, not a symbolic link, owned
+// Creates path when missing (with the parents it needs, each with mode 0700
+// whatever the umask), then checks it with lstat: a directory, not a symbolic link, owned
 // by this user, and as private as asked. Nothing is changed on an existing
 // directory; one that fails the check is refused with the reason.
 Status makeOwnDirectory(const QString& path, Privacy privacy);

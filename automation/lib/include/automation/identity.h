@@ -15,7 +15,7 @@
 // as thirteen groups of four letters and digits so that people can read it
 // aloud and compare it. The trust files beside them say which hosts
 // (known_hosts) and which clients (authorized_clients) this user trusts
-// (<automation/trust.h>).
+// (<automation/trust.h>, which also checks these files before they are used).
 namespace automation {
 
 struct Identity {
@@ -25,8 +25,9 @@ struct Identity {
 };
 
 // The user's identity, created (under a lock, so that concurrent first uses
-// agree) when there is none. A key file that others can read, or a link at
-// either path, is refused.
+// agree) when there is none. Read as readTrustedFile() reads: a key file that
+// others can read, a file or folder that others can write or that is not
+// this user's, or a link at either path, is refused.
 Status loadIdentity(Identity* identity);
 
 // The readable fingerprint of a certificate; empty for a null one.

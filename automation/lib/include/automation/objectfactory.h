@@ -146,7 +146,9 @@ private:
 //   ProtocolError       the peer answered something that is not a valid reply,
 //                       or the TLS handshake failed
 //   Untrusted           the executable or a folder on its path could be
-//                       replaced by someone else, or the socket folder is not private
+//                       replaced by someone else, the socket folder is not
+//                       private, or the identity or known_hosts (or their
+//                       folder) is another user's or writable by others
 //   PeerRefused         the server's socket is held by another user's process,
 //                       or the server refused us as another user
 //   UnknownHost         the host's identity is not recorded for the machine;

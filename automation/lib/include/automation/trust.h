@@ -9,7 +9,9 @@
 #include <sys/types.h>
 
 // Every check of whom the automation layer trusts, in one place:
-// - the files that say it (known_hosts, authorized_clients);
+// - the files that say it (known_hosts, authorized_clients, the identity) are
+//   used only while this user owns them and their folder and no one else may
+//   write either, when read as when written;
 // - the identities pinned in them: the hosts a client talks to, the clients
 //   a host serves;
 // - the user at the other end of a local socket;
@@ -29,7 +31,10 @@ struct TrustEntry {
 
 // A trust file: one entry a line, blank lines and lines starting with # are
 // skipped, as are lines that do not hold an identity. Read again whenever it
-// has changed; written whole to a new file that then replaces it.
+// or its folder has changed; written whole to a new file that then replaces
+// it. Every read, for a lookup as for a change, refuses (Untrusted, naming
+// the file, why and what to do) a file or folder that is not this user's or
+// that group or others may write.
 class TrustFile {
 public:
     enum class Kind { KnownHosts, AuthorizedClients };
@@ -58,8 +63,22 @@ private:
 
     Kind m_kind;
     QList<TrustEntry> m_entries;
-    QByteArray m_stamp;  // what the file looked like when read
+    QByteArray m_stamp;  // what the file and its folder looked like when read
 };
+
+// Who besides this user may read a file read through readTrustedFile().
+enum class Readers {
+    Anyone,    // a trust file or a certificate: only writing is guarded
+    OwnerOnly  // a private key
+};
+
+// Reads a file that decides whom to trust, as it is named (a symbolic link at
+// it or at its folder is refused): the folder and the file must be this
+// user's, and writable by no one else; with Readers::OwnerOnly the file must
+// also be readable by no one else. A missing file is empty with *exists
+// false. The checks are made on the opened folder and file themselves.
+Status readTrustedFile(const QString& path, QByteArray* data, bool* exists,
+                       Readers readers = Readers::Anyone);
 
 // The client's pinning: whether the host at machine, which presented
 // identity, is trusted. It is when it presents this user's own identity
