@@ -37,6 +37,14 @@ int failed(const Status& status) {
     return 1;
 }
 
+// A machine named on the command line: one that checkMachineName() takes.
+bool typedMachine(const char* command, const QString& text) {
+    const Status s = checkMachineName(text);
+    if (!s.ok())
+        err << "automationctl " << command << ": " << s.reason << Qt::endl;
+    return s.ok();
+}
+
 int list(QCommandLineParser&, const QStringList&) {
     QList<ClassRecord> records;
     if (const Status s = ClassStore().list(&records); !s.ok())
@@ -98,6 +106,10 @@ int set(QCommandLineParser& parser, const QStringList& args) {
         err << "automationctl: set takes exactly one of --local and --remote" << Qt::endl;
         return 2;
     }
+    // A blank machine is the component's to refuse (status 6).
+    const QString machine = parser.value(QStringLiteral("machine"));
+    if (remote && !machine.trimmed().isEmpty() && !typedMachine("set", machine))
+        return 2;
     const auto optionalValue = [&](const char* name) -> std::optional<QString> {
         const QString option = QString::fromLatin1(name);
         return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
@@ -180,12 +192,9 @@ Status fetchHostIdentity(const QString& machine, QString* id) {
 }
 
 int addHost(QCommandLineParser& parser, const QStringList& args) {
-    const QString machine =
-        TrustFile::machineKey(args.at(0)).isEmpty() ? QString() : args.at(0).trimmed();
-    if (machine.isEmpty()) {
-        err << "automationctl add-host: the machine is blank" << Qt::endl;
+    if (!typedMachine("add-host", args.at(0)))
         return 2;
-    }
+    const QString machine = args.at(0).trimmed();
     QString id;
     if (args.size() > 1) {
         if (!typedIdentity("add-host", args.at(1), &id))
@@ -340,6 +349,8 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("remove-host"),
          {"MACHINE [IDENTITY]", "Stop trusting the hosts recorded for MACHINE (or only IDENTITY).",
           [](QCommandLineParser&, const QStringList& args) {
+              if (!typedMachine("remove-host", args.at(0)))
+                  return 2;
               return removeTrust(TrustFile::Kind::KnownHosts, args.at(0), args.value(1));
           }}},
         {QStringLiteral("authorize"),

@@ -8,6 +8,7 @@
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
 #include <automation/remoteactivation.h>
+#include <automation/trust.h>
 #include <automation/wire.h>
 
 #include "processes.h"
@@ -274,6 +275,24 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
         r = createObject(App);
         QVERIFY2(r.ok(), qPrintable(r.reason));
+    }
+
+    // A registered machine that is no machine name is neither looked up nor
+    // connected to, and the reason shows it escaped, on one line.
+    void registeredMachineMustBeAName() {
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        useHost(listener.serverPort());
+        for (const QString& machine :
+             {QStringLiteral("127.0.0.1\nbox"), QStringLiteral("127.0.0.1 x")}) {
+            setRemote(machine);  // the component stores the machine as given
+            const CreateResult r = createObject(App);
+            QCOMPARE(r.error, CreateError::MachineNotFound);
+            QVERIFY2(r.reason.contains(quoted(machine) + " is not a machine name") &&
+                         !r.reason.contains('\n'),
+                     qPrintable(r.reason));
+        }
+        QVERIFY(!listener.hasPendingConnections());
     }
 
     // Another program answering on the host's port with an identity of its

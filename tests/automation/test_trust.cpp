@@ -1,7 +1,9 @@
 // Identities and trust files: how they are made, read, changed and guarded.
 
+#include <automation/classstore.h>
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/remoteactivation.h>
 #include <automation/trust.h>
 
 #include "processes.h"
@@ -236,6 +238,103 @@ private slots:
         for (const QString& dir : {fresh, fresh + "/config", fresh + "/config/automation"})
             QCOMPARE(modeOf(dir), 0700);
         QCOMPARE(modeOf(fresh + "/config/automation/authorized_clients"), 0600);
+    }
+
+    // What is no machine name is never recorded nor used: a line end in it
+    // would record the identity for another machine, a blank would cut the
+    // line where reading it drops the entry. The reason shows the name
+    // escaped; the library refuses it as the tool does.
+    void machineNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem");  // empty: a machine name
+        const QString label63 = QString(63, 'a');
+        QTest::newRow("host") << "box"
+                              << "";
+        QTest::newRow("qualified, any case") << "Build-01.Example.ORG"
+                                             << "";
+        QTest::newRow("blanks around") << "  box.example  "
+                                       << "";
+        QTest::newRow("IPv4") << "192.0.2.7"
+                              << "";
+        QTest::newRow("IPv6") << "2001:db8::7"
+                              << "";
+        QTest::newRow("IPv6 in brackets") << "[::1]"
+                                          << "";
+        QTest::newRow("IPv6 with a zone") << "fe80::1%eth0"
+                                          << "";
+        QTest::newRow("international, ASCII form") << "xn--bcher-kva.example"
+                                                   << "";
+        QTest::newRow("longest label") << label63 + ".example"
+                                       << "";
+        QTest::newRow("longest name") << QStringList(4, label63).join('.').left(253) << "";
+        QTest::newRow("blank") << "   "
+                               << "it is blank";
+        QTest::newRow("a blank inside") << "my box"
+                                        << "it holds a blank";
+        QTest::newRow("a line end") << "decoy\nbox"
+                                    << "control character";
+        QTest::newRow("an escape sequence") << "box\x1b[2J"
+                                            << "control character";
+        QTest::newRow("a direction override") << QString("box\u202eexample") << "control character";
+        QTest::newRow("an underscore") << "build_box"
+                                       << "no machine name has";
+        QTest::newRow("not ASCII") << QString("b\u00fccher.example") << "xn--";
+        QTest::newRow("a hyphen at the end") << "box-.example"
+                                             << "hyphen";
+        QTest::newRow("two dots") << "box..example"
+                                  << "empty part";
+        QTest::newRow("a final dot") << "box.example."
+                                     << "empty part";
+        QTest::newRow("IPv4 out of range") << "192.0.2.256"
+                                           << "not an IPv4 address";
+        QTest::newRow("IPv4 too short") << "10.1.2"
+                                        << "not an IPv4 address";
+        QTest::newRow("unmatched bracket") << "[::1"
+                                           << "brackets do not match";
+        QTest::newRow("bad IPv6") << "2001:db8::g"
+                                  << "not an IPv6 address";
+        QTest::newRow("empty zone") << "fe80::1%"
+                                    << "zone";
+        QTest::newRow("label too long") << QString(64, 'a') + ".example"
+                                        << "longer than 63";
+        QTest::newRow("name too long")
+            << QStringList(5, label63).join('.').left(254) << "longer than 253";
+    }
+    void machineNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+        const Status s = checkMachineName(name);
+        const Status added = TrustFile(TrustFile::Kind::KnownHosts).add({name, IdA, {}});
+        QByteArray out;
+        const int recorded = runProgram(AUTOMATIONCTL, {"add-host", name, IdB}, &out);
+        QList<TrustEntry> entries;
+        QVERIFY(TrustFile(TrustFile::Kind::KnownHosts).entries(&entries).ok());
+        if (problem.isEmpty()) {
+            QVERIFY2(s.ok() && added.ok(), qPrintable(s.reason + added.reason));
+            QCOMPARE(recorded, 0);
+            QCOMPARE(entries,
+                     (QList<TrustEntry>{{name.trimmed(), IdA, {}}, {name.trimmed(), IdB, {}}}));
+            return;
+        }
+        const QString shown = quoted(name);
+        for (const Status& refused : {s, added}) {
+            QCOMPARE(refused.error, Error::MachineNotFound);
+            QVERIFY2(refused.reason.startsWith(shown + " is not a machine name: ") &&
+                         refused.reason.contains(problem) && !refused.reason.contains('\n'),
+                     qPrintable(refused.reason));
+        }
+        QCOMPARE(recorded, 2);
+        QVERIFY2(out.contains("automationctl add-host: " + shown.toUtf8()), out.constData());
+        QVERIFY(entries.isEmpty());
+
+        // Nor is it looked for, or set as a class's machine.
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"remove-host", name}, &out), 2);
+        QVERIFY2(out.contains("automationctl remove-host: " + shown.toUtf8()), out.constData());
+        QVERIFY(ClassStore().registerClass("Test.Class", {}, SERVER_EXE).ok());
+        QCOMPARE(
+            runProgram(AUTOMATIONCTL, {"set", "Test.Class", "--remote", "--machine", name}, &out),
+            problem == "it is blank" ? 1 : 2);
+        QVERIFY(!RemoteActivation().GetRemoteActivation("Test.Class")->remote);
     }
 
     void identitiesAsPeopleTypeThem() {

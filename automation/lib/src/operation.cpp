@@ -95,6 +95,14 @@ void Operation::start() {
         return fail(found);
     if (!m_record.activation.remote)
         return connectLocal();
+    // A registration may hold anything: what is no machine name is neither
+    // looked up nor shown as it is.
+    if (!m_record.activation.machine.trimmed().isEmpty()) {
+        if (const Status s = checkMachineName(m_record.activation.machine); !s.ok())
+            return fail(
+                Status::failure(s.error, QStringLiteral("class %1 cannot be activated remotely: %2")
+                                             .arg(m_className, s.reason)));
+    }
     if (m_localOnly && namesThisMachine(m_record.activation.machine))
         return connectLocal();
     if (m_localOnly)

@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,10 @@ const char* const KnownHostsHeader =
 const char* const AuthorizedClientsHeader =
     "# Clients automation-host serves for this user: IDENTITY [comment].\n"
     "# automationctl authorize and revoke keep this file.\n";
+
+constexpr int MaxMachineName = 253;
+constexpr int MaxLabel = 63;
+constexpr int MaxZone = 15;  // an interface name, as IFNAMSIZ allows
 
 QString modeText(mode_t mode) {
     return QStringLiteral("0%1").arg(mode & 07777, 3, 8, QLatin1Char('0'));
@@ -133,6 +138,62 @@ Status checkExecutableFolders(const QString& absolute) {
     return {};
 }
 
+bool isAsciiDigit(QChar c) {
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+bool isHostNameChar(QChar c) {
+    return isAsciiDigit(c) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+           (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || c == QLatin1Char('-');
+}
+
+// What is wrong with name as an IPv6 address (with a zone after %, as
+// link-local addresses need); empty when nothing is.
+QString ipv6Problem(const QString& name) {
+    const qsizetype percent = name.indexOf(QLatin1Char('%'));
+    const QString address = percent < 0 ? name : name.left(percent);
+    if (percent >= 0) {
+        const QString zone = name.mid(percent + 1);
+        const bool plain = std::all_of(zone.cbegin(), zone.cend(), [](QChar c) {
+            return isHostNameChar(c) || c == QLatin1Char('_') || c == QLatin1Char('.');
+        });
+        if (zone.isEmpty() || zone.size() > MaxZone || !plain)
+            return QStringLiteral("its zone after % is not an interface name");
+    }
+    in6_addr parsed{};
+    if (::inet_pton(AF_INET6, address.toLatin1().constData(), &parsed) != 1)
+        return QStringLiteral("it is not an IPv6 address");
+    return {};
+}
+
+// What is wrong with name as a host name or IPv4 address; empty when
+// nothing is.
+QString hostProblem(const QString& name) {
+    // All digits and dots: an IPv4 address or nothing (no top-level
+    // domain is a number).
+    const bool numeric = std::all_of(name.cbegin(), name.cend(), [](QChar c) {
+        return isAsciiDigit(c) || c == QLatin1Char('.');
+    });
+    if (numeric) {
+        in_addr parsed{};
+        return ::inet_pton(AF_INET, name.toLatin1().constData(), &parsed) == 1
+                   ? QString()
+                   : QStringLiteral(
+                         "it is not an IPv4 address (four numbers 0 to 255 "
+                         "separated by dots)");
+    }
+    for (const QString& label : name.split(QLatin1Char('.'))) {
+        if (label.isEmpty())
+            return QStringLiteral("it has an empty part (a dot at either end, or two in a row)");
+        if (label.size() > MaxLabel)
+            return QStringLiteral("its part %1 is longer than %2 characters")
+                .arg(quoted(label.left(16) + QStringLiteral("...")), QString::number(MaxLabel));
+        if (label.startsWith(QLatin1Char('-')) || label.endsWith(QLatin1Char('-')))
+            return QStringLiteral("its part %1 starts or ends with a hyphen").arg(quoted(label));
+    }
+    return {};
+}
+
 }  // namespace
 
 // Trust files.
@@ -208,6 +269,12 @@ Status TrustFile::contains(const QString& identity, bool* found, const QString& 
 Status TrustFile::add(const TrustEntry& entry, bool* added) {
     if (added)
         *added = false;
+    // A name that is not one could carry a line end, hence an entry for
+    // another machine, or a blank that would cut the line elsewhere.
+    if (m_kind == Kind::KnownHosts) {
+        if (const Status s = checkMachineName(entry.machine); !s.ok())
+            return s;
+    }
     QByteArray data;
     bool exists = false;
     // Checked before anything is made there, the lock included.
@@ -390,6 +457,71 @@ Status checkTrustedExecutable(const QString& path) {
                                QStringLiteral("file %1 is writable by group or others (mode %2)")
                                    .arg(canonical, modeText(st.st_mode)));
     return {};
+}
+
+// Machine names.
+
+Status checkMachineName(const QString& text) {
+    const QString name = text.trimmed();
+    const auto refuse = [&text](const QString& why) {
+        return Status::failure(
+            Error::MachineNotFound,
+            QStringLiteral("%1 is not a machine name: %2. Give a host name (letters, digits, "
+                           "hyphens and dots), an IPv4 address or an IPv6 address")
+                .arg(quoted(text), why));
+    };
+    if (name.isEmpty())
+        return refuse(QStringLiteral("it is blank"));
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format)
+            return refuse(QStringLiteral("it holds a control character"));
+        if (c.isSpace())
+            return refuse(QStringLiteral("it holds a blank"));
+    }
+    if (name.size() > MaxMachineName)
+        return refuse(QStringLiteral("it is longer than %1 characters").arg(MaxMachineName));
+    const bool bracketed = name.startsWith(QLatin1Char('[')) || name.endsWith(QLatin1Char(']'));
+    if (bracketed || name.contains(QLatin1Char(':'))) {
+        if (bracketed && !(name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']'))))
+            return refuse(QStringLiteral("its brackets do not match"));
+        const QString problem = ipv6Problem(bracketed ? name.mid(1, name.size() - 2) : name);
+        return problem.isEmpty() ? Status() : refuse(problem);
+    }
+    for (const QChar c : name) {
+        if (!isHostNameChar(c) && c != QLatin1Char('.'))
+            return refuse(QStringLiteral("it holds %1, which no machine name has%2")
+                              .arg(quoted(QString(c)),
+                                   c.unicode() > 127
+                                       ? QStringLiteral(" (write an international name in its "
+                                                        "ASCII form, xn--...)")
+                                       : QString()));
+    }
+    const QString problem = hostProblem(name);
+    return problem.isEmpty() ? Status() : refuse(problem);
+}
+
+QString quoted(const QString& text) {
+    QString shown = QStringLiteral("\"");
+    for (const char32_t c : text.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (c == '\\' || c == '"')
+            shown += QLatin1Char('\\') + QChar(char16_t(c));
+        else if (c == '\n')
+            shown += QStringLiteral("\\n");
+        else if (c == '\r')
+            shown += QStringLiteral("\\r");
+        else if (c == '\t')
+            shown += QStringLiteral("\\t");
+        else if (c < 0x100 && category == QChar::Other_Control)
+            shown += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
+        else if (category == QChar::Other_Control || category == QChar::Other_Format ||
+                 category == QChar::Other_Surrogate || category == QChar::Other_NotAssigned ||
+                 category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
+            shown += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
+        else
+            shown += QString::fromUcs4(&c, 1);
+    }
+    return shown + QLatin1Char('"');
 }
 
 }  // namespace automation

@@ -136,7 +136,8 @@ private:
 //                       connection without answering (crashed during activation)
 //   ServerTimeout       the started server did not answer within activationMs
 //   ClassNotServed      the server does not serve the class
-//   MachineNotFound     the machine name did not resolve (or is blank)
+//   MachineNotFound     the machine name did not resolve, is blank, or is no
+//                       machine name at all (checkMachineName())
 //   ConnectionRefused   nothing listens at the host port of the machine
 //   ProtocolNotSupported the registered protocol is not "ncacn_ip_tcp" or none
 //   HostRefused         automation-host refused (not registered there, or

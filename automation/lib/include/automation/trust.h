@@ -15,7 +15,8 @@
 // - the identities pinned in them: the hosts a client talks to, the clients
 //   a host serves;
 // - the user at the other end of a local socket;
-// - the executables started for activation.
+// - the executables started for activation;
+// - the machine names that may be recorded or connected to.
 namespace automation {
 
 // One line of a trust file: for known_hosts a machine and a host identity,
@@ -49,7 +50,8 @@ public:
     // A missing file trusts no one.
     Status contains(const QString& identity, bool* found, const QString& machine = QString());
 
-    // Adds an entry unless it is there already (then *added is false).
+    // Adds an entry unless it is there already (then *added is false). A
+    // known_hosts entry needs a machine name that checkMachineName() takes.
     Status add(const TrustEntry& entry, bool* added = nullptr);
 
     // Removes the entries that match: for known_hosts every entry of the
@@ -110,5 +112,17 @@ Status checkPeerUser(qintptr descriptor, pid_t* pid = nullptr);
 // folder such as /tmp is fine when the entry below it is this user's or
 // root's. The reason names the file or folder and why.
 Status checkTrustedExecutable(const QString& path);
+
+// Whether text names a machine, once the blanks around it are set aside: a
+// host name (letters, digits and hyphens in labels of 1 to 63 characters
+// separated by dots, at most 253 characters), an IPv4 address in dotted
+// decimal, or an IPv6 address with or without brackets. MachineNotFound
+// otherwise, with the name shown by quoted() and what is wrong with it.
+Status checkMachineName(const QString& text);
+
+// text in double quotes for a message of one line: backslashes, quotes,
+// control and invisible formatting characters escaped (\n, \t, \x1b,
+// \u202e), so that it cannot break the line or pass for something else.
+QString quoted(const QString& text);
 
 }  // namespace automation
