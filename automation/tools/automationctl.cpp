@@ -191,6 +191,35 @@ Status fetchHostIdentity(const QString& machine, QString* id) {
     return {};
 }
 
+// Says so when machine has identities other than id recorded: recording id
+// as well trusts a host that presents any of them.
+Status warnOfOtherIdentities(const QString& machine, const QString& id) {
+    TrustFile hosts(TrustFile::Kind::KnownHosts);
+    QList<TrustEntry> entries;
+    if (const Status s = hosts.entries(&entries); !s.ok())
+        return s;
+    QStringList others;
+    for (const TrustEntry& e : std::as_const(entries)) {
+        if (TrustFile::machineKey(e.machine) != TrustFile::machineKey(machine))
+            continue;
+        if (e.identity == id)
+            return {};  // nothing changes
+        if (!others.contains(e.identity))
+            others.append(e.identity);
+    }
+    if (others.isEmpty())
+        return {};
+    err << "automationctl add-host: warning: " << hosts.path() << " already records "
+        << (others.size() == 1 ? "another identity" : "other identities") << " for " << machine
+        << ":\n";
+    for (const QString& other : std::as_const(others))
+        err << "  recorded: " << other << '\n';
+    err << "  new:      " << id << "\nA host there that presents any of them will be trusted. If "
+        << "the host's identity has changed, remove the old one with: automationctl remove-host "
+        << machine << ' ' << others.first() << Qt::endl;
+    return {};
+}
+
 int addHost(QCommandLineParser& parser, const QStringList& args) {
     if (!typedMachine("add-host", args.at(0)))
         return 2;
@@ -199,6 +228,8 @@ int addHost(QCommandLineParser& parser, const QStringList& args) {
     if (args.size() > 1) {
         if (!typedIdentity("add-host", args.at(1), &id))
             return 2;
+        if (const Status s = warnOfOtherIdentities(machine, id); !s.ok())
+            return failed(s);
     } else {
         if (const Status s = fetchHostIdentity(machine, &id); !s.ok())
             return failed(s);
@@ -206,6 +237,8 @@ int addHost(QCommandLineParser& parser, const QStringList& args) {
             << " presents identity\n  " << id
             << "\nCompare it with what 'automationctl identity' shows for the host's user there."
             << Qt::endl;
+        if (const Status s = warnOfOtherIdentities(machine, id); !s.ok())
+            return failed(s);
         // No trust on first use without the user's word.
         if (!parser.isSet(QStringLiteral("yes"))) {
             if (!::isatty(STDIN_FILENO)) {

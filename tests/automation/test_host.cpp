@@ -277,6 +277,28 @@ private slots:
         QVERIFY2(r.ok(), qPrintable(r.reason));
     }
 
+    // Fetching the identity of a host for a machine that has another one
+    // recorded shows both, and records it only with the user's word.
+    void addHostWarnsOfAnotherIdentity() {
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0"}, {true, false, false}));
+        useHost(host.port());
+        const QByteArray old = "AAAA-BBBB-CCCC-DDDD-EEEE-FFFF-GGGG-HHHH-IIII-JJJJ-KKKK-LLLL-MMMM";
+        QCOMPARE(runProgram(automationctl(), {"add-host", "127.0.0.1", old}), 0);
+        QByteArray out;
+        QCOMPARE(runProgram(automationctl(), {"add-host", "127.0.0.1"}, &out), 1);
+        const QByteArray shown =
+            "recorded: " + old + "\n  new:      " + host.identity().toUtf8() + '\n';
+        QVERIFY2(out.contains("warning") && out.contains(shown) && out.contains("not recorded"),
+                 out.constData());
+        QCOMPARE(runProgram(automationctl(), {"hosts"}, &out), 0);
+        QCOMPARE(out, "127.0.0.1 " + old + '\n');
+        QCOMPARE(runProgram(automationctl(), {"add-host", "127.0.0.1", "--yes"}, &out), 0);
+        QVERIFY2(
+            out.contains(shown) && out.contains("recorded 127.0.0.1 " + host.identity().toUtf8()),
+            out.constData());
+    }
+
     // A registered machine that is no machine name is neither looked up nor
     // connected to, and the reason shows it escaped, on one line.
     void registeredMachineMustBeAName() {

@@ -337,6 +337,26 @@ private slots:
         QVERIFY(!RemoteActivation().GetRemoteActivation("Test.Class")->remote);
     }
 
+    // Recording an identity for a machine that has another one says so,
+    // showing both; the new one is recorded as asked.
+    void addHostWarnsOfAnotherIdentity() {
+        QByteArray out;
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "box", IdA}, &out), 0);
+        QVERIFY2(!out.contains("warning"), out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "BOX", IdB}, &out), 0);
+        QVERIFY2(out.contains("warning") && out.contains("recorded: " + IdA.toUtf8()) &&
+                     out.contains("new:      " + IdB.toUtf8()) &&
+                     out.contains("automationctl remove-host BOX " + IdA.toUtf8()),
+                 out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "box", IdB}, &out), 0);
+        QVERIFY2(out.contains("already recorded") && !out.contains("warning"), out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "other", IdB}, &out), 0);
+        QVERIFY2(!out.contains("warning"), out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"hosts"}, &out), 0);
+        QCOMPARE(out, "box " + IdA.toUtf8() + "\nBOX " + IdB.toUtf8() + "\nother " + IdB.toUtf8() +
+                          '\n');
+    }
+
     void identitiesAsPeopleTypeThem() {
         QCOMPARE(canonicalIdentity(IdA.toLower()), IdA);
         QCOMPARE(canonicalIdentity(QString(IdA).remove('-')), IdA);
