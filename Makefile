@@ -73,7 +73,7 @@ check: deps
 	  grep -rnE '#include "ui/(main|wizard|properties|test)/' src/ui/common; \
 	  grep -rnE '#include "(app|settings|registration|ui)/' automation; \
 	  grep -rnE '#include "(settings|ui)/' src/creation; \
-	  grep -rnE '#include <automation/(broker|identity|objectfactory|serverkit|wire)\.h>' src \
+	  grep -rnE '#include <automation/(broker|identity|objectfactory|serverkit|trust|wire)\.h>' src \
 	    --exclude-dir=creation); \
 	if [ -n "$$layers" ]; then echo "Includes that point up:"; echo "$$layers"; exit 1; fi
 

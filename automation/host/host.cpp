@@ -242,21 +242,8 @@ void Host::startTls(Pending* pending) {
     connect(socket, &QSslSocket::encrypted, pending, [this, pending, socket] {
         socket->disconnect(pending);
         const QString id = identityOf(socket->peerCertificate());
-        if (id.isEmpty())
-            return refuse(socket, pending, Error::NotAuthorized,
-                          QStringLiteral("the client presented no certificate"));
-        bool authorized = id == m_identity.id;
-        if (!authorized) {
-            if (const Status s = m_authorized.contains(id, &authorized); !s.ok())
-                return refuse(socket, pending, Error::StoreFailure,
-                              QStringLiteral("the host cannot read its authorized clients: %1")
-                                  .arg(s.reason));
-        }
-        if (!authorized)
-            return refuse(socket, pending, Error::NotAuthorized,
-                          QStringLiteral("client identity %1 is not authorized on %2. The host's "
-                                         "user can allow it with: automationctl authorize %1")
-                              .arg(id, QSysInfo::machineHostName()));
+        if (const Status s = checkClientIdentity(id, m_identity.id, &m_authorized); !s.ok())
+            return refuse(socket, pending, s.error, s.reason);
         admit(socket, pending, QStringLiteral("identity %1").arg(id));
     });
     socket->startServerEncryption();

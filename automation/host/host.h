@@ -2,6 +2,7 @@
 
 #include <automation/broker.h>
 #include <automation/identity.h>
+#include <automation/trust.h>
 
 #include <QHash>
 #include <QHostAddress>

@@ -5,6 +5,7 @@
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
 #include <automation/remoteactivation.h>
+#include <automation/trust.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -101,6 +102,14 @@ bool timeoutOption(const QCommandLineParser& parser, int* ms) {
     return true;
 }
 
+// A machine named on the command line: one that checkMachineName() takes.
+bool typedMachine(const char* command, const QString& text) {
+    const Status s = checkMachineName(text);
+    if (!s.ok())
+        err << "automationctl " << command << ": " << s.reason << Qt::endl;
+    return s.ok();
+}
+
 int list(QCommandLineParser&, const QStringList&) {
     QList<ClassRecord> records;
     if (const Status s = ClassStore().list(&records); !s.ok())
@@ -162,6 +171,10 @@ int set(QCommandLineParser& parser, const QStringList& args) {
         err << "automationctl: set takes exactly one of --local and --remote" << Qt::endl;
         return 2;
     }
+    // A blank machine is the component's to refuse (status 6).
+    const QString machine = parser.value(QStringLiteral("machine"));
+    if (remote && !machine.trimmed().isEmpty() && !typedMachine("set", machine))
+        return 2;
     const auto optionalValue = [&](const char* name) -> std::optional<QString> {
         const QString option = QString::fromLatin1(name);
         return parser.isSet(option) ? std::optional(parser.value(option)) : std::nullopt;
@@ -805,17 +818,45 @@ Status fetchHostIdentity(const QString& machine, QString* id) {
     return {};
 }
 
-int addHost(QCommandLineParser& parser, const QStringList& args) {
-    const QString machine =
-        TrustFile::machineKey(args.at(0)).isEmpty() ? QString() : args.at(0).trimmed();
-    if (machine.isEmpty()) {
-        err << "automationctl add-host: the machine is blank" << Qt::endl;
-        return 2;
+// Says so when machine has identities other than id recorded: recording id
+// as well trusts a host that presents any of them.
+Status warnOfOtherIdentities(const QString& machine, const QString& id) {
+    TrustFile hosts(TrustFile::Kind::KnownHosts);
+    QList<TrustEntry> entries;
+    if (const Status s = hosts.entries(&entries); !s.ok())
+        return s;
+    QStringList others;
+    for (const TrustEntry& e : std::as_const(entries)) {
+        if (TrustFile::machineKey(e.machine) != TrustFile::machineKey(machine))
+            continue;
+        if (e.identity == id)
+            return {};  // nothing changes
+        if (!others.contains(e.identity))
+            others.append(e.identity);
     }
+    if (others.isEmpty())
+        return {};
+    err << "automationctl add-host: warning: " << hosts.path() << " already records "
+        << (others.size() == 1 ? "another identity" : "other identities") << " for " << machine
+        << ":\n";
+    for (const QString& other : std::as_const(others))
+        err << "  recorded: " << other << '\n';
+    err << "  new:      " << id << "\nA host there that presents any of them will be trusted. If "
+        << "the host's identity has changed, remove the old one with: automationctl remove-host "
+        << machine << ' ' << others.first() << Qt::endl;
+    return {};
+}
+
+int addHost(QCommandLineParser& parser, const QStringList& args) {
+    if (!typedMachine("add-host", args.at(0)))
+        return 2;
+    const QString machine = args.at(0).trimmed();
     QString id;
     if (args.size() > 1) {
         if (!typedIdentity("add-host", args.at(1), &id))
             return 2;
+        if (const Status s = warnOfOtherIdentities(machine, id); !s.ok())
+            return failed(s);
     } else {
         if (const Status s = fetchHostIdentity(machine, &id); !s.ok())
             return failed(s);
@@ -823,6 +864,8 @@ int addHost(QCommandLineParser& parser, const QStringList& args) {
             << " presents identity\n  " << id
             << "\nCompare it with what 'automationctl identity' shows for the host's user there."
             << Qt::endl;
+        if (const Status s = warnOfOtherIdentities(machine, id); !s.ok())
+            return failed(s);
         // No trust on first use without the user's word.
         if (!parser.isSet(QStringLiteral("yes"))) {
             if (!::isatty(STDIN_FILENO)) {
@@ -995,6 +1038,8 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("remove-host"),
          {"MACHINE [IDENTITY]", "Stop trusting the hosts recorded for MACHINE (or only IDENTITY).",
           [](QCommandLineParser&, const QStringList& args) {
+              if (!typedMachine("remove-host", args.at(0)))
+                  return 2;
               return removeTrust(TrustFile::Kind::KnownHosts, args.at(0), args.value(1));
           }}},
         {QStringLiteral("authorize"),

@@ -9,6 +9,7 @@
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
 #include <automation/remoteactivation.h>
+#include <automation/trust.h>
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,6 +6,7 @@
 #include <automation/classstore.h>
 #include <automation/environment.h>
 #include <automation/objectfactory.h>
+#include <automation/remoteactivation.h>
 #include <automation/wire.h>
 
 #include "processes.h"
@@ -51,6 +52,23 @@ QSet<QString> pipesOf(const QString& proc) {
             pipes.insert(target);
     }
     return pipes;
+}
+
+// What a process holds open, by descriptor, as the kernel names it
+// ("/dev/null", "pipe:[N]", "socket:[N]").
+QMap<int, QString> descriptorsOf(qint64 pid) {
+    QMap<int, QString> held;
+    const QString dir = QStringLiteral("/proc/%1/fd").arg(pid);
+    const QStringList entries =
+        QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        char target[4096];
+        const ssize_t n =
+            ::readlink(QFile::encodeName(dir + '/' + entry).constData(), target, sizeof target);
+        if (n > 0)
+            held.insert(entry.toInt(), QString::fromLocal8Bit(target, n));
+    }
+    return held;
 }
 
 // A copy of program at path, executable by its owner only.
@@ -281,6 +299,60 @@ private slots:
         QCOMPARE(QFile::symLinkTarget(proc + "/cwd"), QFileInfo(SERVER_EXE).absolutePath());
         r.object->release();
         QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(proc), TestIdleMs + 5000);
+    }
+
+    // A started server holds only what is meant for it, 0 to 2 and the
+    // readiness pipe (until it is closed), whatever its starter holds
+    // without close-on-exec: here a pipe and a file of ours, and through
+    // automation-host what the host was handed by its own starter.
+    void startedServerHoldsOnlyItsDescriptors_data() {
+        QTest::addColumn<bool>("throughHost");
+        QTest::newRow("started by the client") << false;
+        QTest::newRow("started by automation-host") << true;
+    }
+    void startedServerHoldsOnlyItsDescriptors() {
+        QFETCH(bool, throughHost);
+        QCOMPARE(runProgram(SERVER_EXE), 0);
+        int leaked[2] = {-1, -1};
+        QVERIFY(::pipe(leaked) == 0);
+        const QString leakedFile = m_env->root() + "/leaked";
+        const int file =
+            ::open(QFile::encodeName(leakedFile).constData(), O_CREAT | O_WRONLY, 0600);
+        QVERIFY(file >= 0);
+        const auto closeThem = qScopeGuard([&] {
+            ::close(leaked[0]);
+            ::close(leaked[1]);
+            ::close(file);
+        });
+        std::optional<HostProcess> host;
+        if (throughHost) {
+            host.emplace();
+            QVERIFY(host->start());
+            m_env->setVariable("AUTOMATION_HOST_PORT", QByteArray::number(host->port()));
+            QCOMPARE(RemoteActivation().SetRemoteActivation(true, App, std::nullopt,
+                                                            QStringLiteral("127.0.0.1"),
+                                                            std::nullopt, QStringLiteral("2")),
+                     RemoteActivation::Written);
+        }
+        const CreateResult r = createObject(App);
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+        const qint64 pid = pidOf(r.object->description());
+        const qint64 starter = throughHost ? host->pid() : QCoreApplication::applicationPid();
+        QSet<QString> starters;  // what the starter holds that no one else opens
+        for (const QString& target : descriptorsOf(starter))
+            if (target.startsWith("pipe:") || target.startsWith("socket:") || target == leakedFile)
+                starters.insert(target);
+        QVERIFY(throughHost || starters.contains(leakedFile));
+        const QMap<int, QString> held = descriptorsOf(pid);
+        QVERIFY(!held.isEmpty());
+        for (auto it = held.cbegin(); it != held.cend(); ++it) {
+            const QString what = QStringLiteral("descriptor %1: %2").arg(it.key()).arg(it.value());
+            if (it.key() <= 2)
+                QVERIFY2(it.value() == "/dev/null", qPrintable(what));
+            else if (it.key() != 3 || !it.value().startsWith("pipe:"))
+                QVERIFY2(!starters.contains(it.value()) && it.value() != "/dev/null",
+                         qPrintable(what));
+        }
     }
 
     void unregisteredClass() {

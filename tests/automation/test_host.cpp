@@ -8,6 +8,7 @@
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
 #include <automation/remoteactivation.h>
+#include <automation/trust.h>
 #include <automation/wire.h>
 
 #include "processes.h"
@@ -226,6 +227,94 @@ private slots:
         QCOMPARE(runProgram(automationctl(), {"remove-host", "127.0.0.1"}, &out), 0);
         QCOMPARE(runProgram(automationctl(), {"create", App}, &out), 1);
         QVERIFY2(out.contains("UnknownHost"), out.constData());
+    }
+
+    // A trust file that someone else could have replaced is not used: the
+    // host serves no one from an authorized_clients in a folder its owner
+    // left open to all (whoever wrote the file there), nor does the client
+    // trust a known_hosts there. Each names the file; put right, it serves.
+    void trustFilesOthersCouldReplaceAreNotUsed_data() {
+        QTest::addColumn<QString>("side");
+        QTest::addColumn<bool>("planted");  // written by another user
+        QTest::newRow("host, file planted by another user") << "host" << true;
+        QTest::newRow("host, its own file") << "host" << false;
+        QTest::newRow("client") << "client" << false;
+    }
+    void trustFilesOthersCouldReplaceAreNotUsed() {
+        QFETCH(QString, side);
+        QFETCH(bool, planted);
+        if (planted && !runningAsRoot())
+            QSKIP("a second local user needs root");
+        const bool onHost = side == "host";
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0"}, {true, true, !onHost}));
+        useHost(host.port());
+        setRemote("127.0.0.1", "6");
+        const QString dir =
+            (onHost ? host.home().root() + "/config" : m_env->configHome()) + "/automation";
+        const QString file = dir + (onHost ? "/authorized_clients" : "/known_hosts");
+        if (onHost) {
+            QFile clients(file);
+            QVERIFY(clients.open(QIODevice::WriteOnly));
+            clients.write(clientIdentity().toUtf8() + '\n');
+            clients.close();
+            if (!planted)
+                host.home().giveAway(file);
+        }
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0777) == 0);  // the owner's mistake
+
+        CreateResult r = createObject(App);
+        QCOMPARE(r.error, onHost ? CreateError::StoreFailure : CreateError::Untrusted);
+        QVERIFY2(r.reason.contains(file + " is not used: its folder " + dir +
+                                   " is writable by group or others (mode 0777)"),
+                 qPrintable(r.reason));
+        if (onHost)
+            QTRY_VERIFY(host.errors().contains(file + " is not used"));
+        if (planted)
+            return;
+        QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0755) == 0);
+        r = createObject(App);
+        QVERIFY2(r.ok(), qPrintable(r.reason));
+    }
+
+    // Fetching the identity of a host for a machine that has another one
+    // recorded shows both, and records it only with the user's word.
+    void addHostWarnsOfAnotherIdentity() {
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0"}, {true, false, false}));
+        useHost(host.port());
+        const QByteArray old = "AAAA-BBBB-CCCC-DDDD-EEEE-FFFF-GGGG-HHHH-IIII-JJJJ-KKKK-LLLL-MMMM";
+        QCOMPARE(runProgram(automationctl(), {"add-host", "127.0.0.1", old}), 0);
+        QByteArray out;
+        QCOMPARE(runProgram(automationctl(), {"add-host", "127.0.0.1"}, &out), 1);
+        const QByteArray shown =
+            "recorded: " + old + "\n  new:      " + host.identity().toUtf8() + '\n';
+        QVERIFY2(out.contains("warning") && out.contains(shown) && out.contains("not recorded"),
+                 out.constData());
+        QCOMPARE(runProgram(automationctl(), {"hosts"}, &out), 0);
+        QCOMPARE(out, "127.0.0.1 " + old + '\n');
+        QCOMPARE(runProgram(automationctl(), {"add-host", "127.0.0.1", "--yes"}, &out), 0);
+        QVERIFY2(
+            out.contains(shown) && out.contains("recorded 127.0.0.1 " + host.identity().toUtf8()),
+            out.constData());
+    }
+
+    // A registered machine that is no machine name is neither looked up nor
+    // connected to, and the reason shows it escaped, on one line.
+    void registeredMachineMustBeAName() {
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        useHost(listener.serverPort());
+        for (const QString& machine :
+             {QStringLiteral("127.0.0.1\nbox"), QStringLiteral("127.0.0.1 x")}) {
+            setRemote(machine);  // the component stores the machine as given
+            const CreateResult r = createObject(App);
+            QCOMPARE(r.error, CreateError::MachineNotFound);
+            QVERIFY2(r.reason.contains(quoted(machine) + " is not a machine name") &&
+                         !r.reason.contains('\n'),
+                     qPrintable(r.reason));
+        }
+        QVERIFY(!listener.hasPendingConnections());
     }
 
     // Another program answering on the host's port with an identity of its

@@ -1,7 +1,12 @@
 // Identities and trust files: how they are made, read, changed and guarded.
 
+#include <automation/classstore.h>
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/remoteactivation.h>
+#include <automation/trust.h>
+
+#include "processes.h"
 
 #include <testenv.h>
 
@@ -24,6 +29,11 @@ void write(const QString& path, const QByteArray& data) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(data);
+}
+
+QByteArray contentOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // Two identities, canonical, for the trust files.
@@ -117,6 +127,234 @@ private slots:
         QCOMPARE(s.error, Error::StoreFailure);
         QVERIFY2(s.reason.contains("symbolic link"), qPrintable(s.reason));
         QVERIFY(!QFileInfo::exists(target));
+    }
+
+    // A file that decides whom to trust is used only while no one but this
+    // user could have written it or replaced it in its folder: neither to
+    // look an identity up nor to change it. The reason names the file, what
+    // is wrong and what to do.
+    void filesOthersCouldChangeAreRefused_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("known hosts, folder writable by others") << "known_hosts"
+                                                                << "folder" << 0777;
+        QTest::newRow("authorized clients, folder writable by group") << "authorized_clients"
+                                                                      << "folder" << 0770;
+        QTest::newRow("known hosts, file writable by others") << "known_hosts"
+                                                              << "file" << 0646;
+        QTest::newRow("authorized clients, file writable by group") << "authorized_clients"
+                                                                    << "file" << 0660;
+        QTest::newRow("authorized clients of another user") << "authorized_clients"
+                                                            << "file owner" << 0;
+        QTest::newRow("known hosts, folder of another user") << "known_hosts"
+                                                             << "folder owner" << 0;
+        QTest::newRow("key, folder writable by others") << "identity.key"
+                                                        << "folder" << 0777;
+        QTest::newRow("certificate writable by group") << "identity.crt"
+                                                       << "file" << 0660;
+    }
+    void filesOthersCouldChangeAreRefused() {
+        QFETCH(QString, file);
+        QFETCH(QString, damage);
+        QFETCH(int, mode);
+        if (damage.endsWith("owner") && !runningAsRoot())
+            QSKIP("giving a file to another user needs root");
+        const QString dir = m_env->configHome() + "/automation";
+        const QString path = dir + '/' + file;
+        const bool identity = file.startsWith("identity");
+        TrustFile trust(file == "known_hosts" ? TrustFile::Kind::KnownHosts
+                                              : TrustFile::Kind::AuthorizedClients);
+        const auto use = [&]() -> Status {
+            if (identity) {
+                Identity me;
+                return loadIdentity(&me);
+            }
+            bool found = false;
+            return trust.contains(IdA, &found, "box");
+        };
+        if (!identity)
+            QVERIFY(trust.add({"box", IdA, {}}).ok());
+        QVERIFY(use().ok());  // read, and remembered, while it is fine
+        const QByteArray before = contentOf(path);
+
+        const QString blamed = damage.startsWith("folder") ? dir : path;
+        QString why;
+        if (damage.endsWith("owner")) {
+            QVERIFY(::chown(QFile::encodeName(blamed).constData(), NobodyUid, NobodyUid) == 0);
+            why = QStringLiteral("belongs to user %1, not to this user (0)").arg(NobodyUid);
+        } else {
+            QVERIFY(::chmod(QFile::encodeName(blamed).constData(), mode_t(mode)) == 0);
+            why = QStringLiteral("writable by group or others (mode 0%1)").arg(mode, 0, 8);
+        }
+        const auto refused = [&](const Status& s) {
+            return s.error == Error::Untrusted && s.reason.startsWith(path + " is not used") &&
+                   s.reason.contains(blamed + ' ') && s.reason.contains(why) &&
+                   s.reason.contains(damage.endsWith("owner") ? QStringLiteral("chown")
+                                                              : "chmod go-w " + blamed);
+        };
+        Status s = use();
+        QVERIFY2(refused(s), qPrintable(s.reason));
+        if (!identity) {
+            QList<TrustEntry> entries;
+            s = trust.entries(&entries);
+            QVERIFY2(refused(s) && entries.isEmpty(), qPrintable(s.reason));
+            s = trust.add({"box", IdB, {}});
+            QVERIFY2(refused(s), qPrintable(s.reason));
+            int removed = 0;
+            s = trust.remove(file == "known_hosts" ? "box" : IdA, {}, &removed);
+            QVERIFY2(refused(s) && removed == 0, qPrintable(s.reason));
+            QCOMPARE(contentOf(path), before);
+            // The tool says the same and changes nothing either.
+            QByteArray out;
+            QCOMPARE(runProgram(AUTOMATIONCTL, {file == "known_hosts" ? "hosts" : "clients"}, &out),
+                     1);
+            QVERIFY2(out.contains(path.toUtf8() + " is not used"), out.constData());
+        }
+        // Put right as the reason says, it is used again.
+        if (damage.endsWith("owner"))
+            QVERIFY(::chown(QFile::encodeName(blamed).constData(), 0, 0) == 0);
+        else
+            QVERIFY(::chmod(QFile::encodeName(blamed).constData(), mode_t(mode & ~022)) == 0);
+        s = use();
+        QVERIFY2(s.ok(), qPrintable(s.reason));
+    }
+
+    // The folders a first use makes are private, and the files 0600, even
+    // under a umask that would leave them open or take the owner's bits.
+    void madePrivateWhateverTheUmask_data() {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 000") << 0;
+        QTest::newRow("umask 277") << 0277;
+    }
+    void madePrivateWhateverTheUmask() {
+        QFETCH(int, mask);
+        const QString fresh = m_env->root() + "/fresh";
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(fresh + "/config"));
+        const mode_t previous = ::umask(mode_t(mask));
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
+        const Status s = TrustFile(TrustFile::Kind::AuthorizedClients).add({{}, IdA, {}});
+        QVERIFY2(s.ok(), qPrintable(s.reason));
+        for (const QString& dir : {fresh, fresh + "/config", fresh + "/config/automation"})
+            QCOMPARE(modeOf(dir), 0700);
+        QCOMPARE(modeOf(fresh + "/config/automation/authorized_clients"), 0600);
+    }
+
+    // What is no machine name is never recorded nor used: a line end in it
+    // would record the identity for another machine, a blank would cut the
+    // line where reading it drops the entry. The reason shows the name
+    // escaped; the library refuses it as the tool does.
+    void machineNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem");  // empty: a machine name
+        const QString label63 = QString(63, 'a');
+        QTest::newRow("host") << "box"
+                              << "";
+        QTest::newRow("qualified, any case") << "Build-01.Example.ORG"
+                                             << "";
+        QTest::newRow("blanks around") << "  box.example  "
+                                       << "";
+        QTest::newRow("IPv4") << "192.0.2.7"
+                              << "";
+        QTest::newRow("IPv6") << "2001:db8::7"
+                              << "";
+        QTest::newRow("IPv6 in brackets") << "[::1]"
+                                          << "";
+        QTest::newRow("IPv6 with a zone") << "fe80::1%eth0"
+                                          << "";
+        QTest::newRow("international, ASCII form") << "xn--bcher-kva.example"
+                                                   << "";
+        QTest::newRow("longest label") << label63 + ".example"
+                                       << "";
+        QTest::newRow("longest name") << QStringList(4, label63).join('.').left(253) << "";
+        QTest::newRow("blank") << "   "
+                               << "it is blank";
+        QTest::newRow("a blank inside") << "my box"
+                                        << "it holds a blank";
+        QTest::newRow("a line end") << "decoy\nbox"
+                                    << "control character";
+        QTest::newRow("an escape sequence") << "box\x1b[2J"
+                                            << "control character";
+        QTest::newRow("a direction override") << QString("box\u202eexample") << "control character";
+        QTest::newRow("an underscore") << "build_box"
+                                       << "no machine name has";
+        QTest::newRow("not ASCII") << QString("b\u00fccher.example") << "xn--";
+        QTest::newRow("a hyphen at the end") << "box-.example"
+                                             << "hyphen";
+        QTest::newRow("two dots") << "box..example"
+                                  << "empty part";
+        QTest::newRow("a final dot") << "box.example."
+                                     << "empty part";
+        QTest::newRow("IPv4 out of range") << "192.0.2.256"
+                                           << "not an IPv4 address";
+        QTest::newRow("IPv4 too short") << "10.1.2"
+                                        << "not an IPv4 address";
+        QTest::newRow("unmatched bracket") << "[::1"
+                                           << "brackets do not match";
+        QTest::newRow("bad IPv6") << "2001:db8::g"
+                                  << "not an IPv6 address";
+        QTest::newRow("empty zone") << "fe80::1%"
+                                    << "zone";
+        QTest::newRow("label too long") << QString(64, 'a') + ".example"
+                                        << "longer than 63";
+        QTest::newRow("name too long")
+            << QStringList(5, label63).join('.').left(254) << "longer than 253";
+    }
+    void machineNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+        const Status s = checkMachineName(name);
+        const Status added = TrustFile(TrustFile::Kind::KnownHosts).add({name, IdA, {}});
+        QByteArray out;
+        const int recorded = runProgram(AUTOMATIONCTL, {"add-host", name, IdB}, &out);
+        QList<TrustEntry> entries;
+        QVERIFY(TrustFile(TrustFile::Kind::KnownHosts).entries(&entries).ok());
+        if (problem.isEmpty()) {
+            QVERIFY2(s.ok() && added.ok(), qPrintable(s.reason + added.reason));
+            QCOMPARE(recorded, 0);
+            QCOMPARE(entries,
+                     (QList<TrustEntry>{{name.trimmed(), IdA, {}}, {name.trimmed(), IdB, {}}}));
+            return;
+        }
+        const QString shown = quoted(name);
+        for (const Status& refused : {s, added}) {
+            QCOMPARE(refused.error, Error::MachineNotFound);
+            QVERIFY2(refused.reason.startsWith(shown + " is not a machine name: ") &&
+                         refused.reason.contains(problem) && !refused.reason.contains('\n'),
+                     qPrintable(refused.reason));
+        }
+        QCOMPARE(recorded, 2);
+        QVERIFY2(out.contains("automationctl add-host: " + shown.toUtf8()), out.constData());
+        QVERIFY(entries.isEmpty());
+
+        // Nor is it looked for, or set as a class's machine.
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"remove-host", name}, &out), 2);
+        QVERIFY2(out.contains("automationctl remove-host: " + shown.toUtf8()), out.constData());
+        QVERIFY(ClassStore().registerClass("Test.Class", {}, SERVER_EXE).ok());
+        QCOMPARE(
+            runProgram(AUTOMATIONCTL, {"set", "Test.Class", "--remote", "--machine", name}, &out),
+            problem == "it is blank" ? 1 : 2);
+        QVERIFY(!RemoteActivation().GetRemoteActivation("Test.Class")->remote);
+    }
+
+    // Recording an identity for a machine that has another one says so,
+    // showing both; the new one is recorded as asked.
+    void addHostWarnsOfAnotherIdentity() {
+        QByteArray out;
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "box", IdA}, &out), 0);
+        QVERIFY2(!out.contains("warning"), out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "BOX", IdB}, &out), 0);
+        QVERIFY2(out.contains("warning") && out.contains("recorded: " + IdA.toUtf8()) &&
+                     out.contains("new:      " + IdB.toUtf8()) &&
+                     out.contains("automationctl remove-host BOX " + IdA.toUtf8()),
+                 out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "box", IdB}, &out), 0);
+        QVERIFY2(out.contains("already recorded") && !out.contains("warning"), out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"add-host", "other", IdB}, &out), 0);
+        QVERIFY2(!out.contains("warning"), out.constData());
+        QCOMPARE(runProgram(AUTOMATIONCTL, {"hosts"}, &out), 0);
+        QCOMPARE(out, "box " + IdA.toUtf8() + "\nBOX " + IdB.toUtf8() + "\nother " + IdB.toUtf8() +
+                          '\n');
     }
 
     void identitiesAsPeopleTypeThem() {

@@ -21,42 +21,23 @@ QString mode(mode_t m) {
     return QStringLiteral("0%1").arg(m & 07777, 3, 8, QLatin1Char('0'));
 }
 
-bool ownerTrusted(uid_t owner) {
-    return owner == ::geteuid() || owner == 0;
-}
-
-// One folder on the way to an executable, with the entry below it.
-Status checkFolder(const QString& folder, const QString& entry) {
+// Creates path and the missing folders above it, each with mode 0700
+// whatever the umask (which may have taken bits away).
+Status makeFolders(const QString& path) {
+    QStringList missing;
     struct stat st {};
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("cannot inspect folder %1: %2").arg(folder, systemError()));
-    if (!ownerTrusted(st.st_uid))
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("folder %1 belongs to user %2").arg(folder).arg(st.st_uid));
-    if ((st.st_mode & 022) == 0)
-        return {};
-    // A sticky folder lets no one remove or rename what another user owns.
-    struct stat below {};
-    if ((st.st_mode & S_ISVTX) &&
-        ::lstat(QFile::encodeName(QDir(folder).filePath(entry)).constData(), &below) == 0 &&
-        ownerTrusted(below.st_uid))
-        return {};
-    return Status::failure(Error::Untrusted,
-                           QStringLiteral("folder %1 is writable by group or others (mode %2)")
-                               .arg(folder, mode(st.st_mode)));
-}
-
-// Every folder from the root down to the file named by an absolute path.
-Status checkFolders(const QString& absolute) {
-    const QStringList parts = absolute.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    QString folder = QStringLiteral("/");
-    for (const QString& part : parts) {
-        if (const Status s = checkFolder(folder, part); !s.ok())
-            return s;
-        folder = QDir(folder).filePath(part);
+    for (QString folder = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+         ::lstat(QFile::encodeName(folder).constData(), &st) != 0 && errno == ENOENT;
+         folder = QFileInfo(folder).absolutePath())
+        missing.prepend(folder);
+    for (const QString& folder : std::as_const(missing)) {
+        const QByteArray native = QFile::encodeName(folder);
+        if (::mkdir(native.constData(), 0700) == 0)
+            ::chmod(native.constData(), 0700);
+        else if (errno != EEXIST)
+            return Status::failure(
+                Error::StoreFailure,
+                QStringLiteral("cannot create directory %1: %2").arg(folder, systemError()));
     }
     return {};
 }
@@ -101,20 +82,9 @@ Status checkOwnDirectory(const QString& path, Privacy privacy) {
 Status makeOwnDirectory(const QString& path, Privacy privacy) {
     // Made once, checked on every use.
     struct stat st {};
-    if (::lstat(QFile::encodeName(path).constData(), &st) == 0)
-        return checkOwnDirectory(path, privacy);
-    const QString parent = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(parent))
-        return Status::failure(Error::StoreFailure,
-                               QStringLiteral("cannot create directory %1").arg(parent));
-    const QByteArray native = QFile::encodeName(path);
-    if (::mkdir(native.constData(), 0700) == 0) {
-        // The umask may have taken bits away; the mode is 0700 regardless.
-        ::chmod(native.constData(), 0700);
-    } else if (errno != EEXIST) {
-        return Status::failure(
-            Error::StoreFailure,
-            QStringLiteral("cannot create directory %1: %2").arg(path, systemError()));
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (const Status s = makeFolders(path); !s.ok())
+            return s;
     }
     return checkOwnDirectory(path, privacy);
 }
@@ -163,35 +133,6 @@ QString configDirectory() {
     if (base.isEmpty() || QDir::isRelativePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/automation");
-}
-
-Status checkTrustedExecutable(const QString& path) {
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    // The folders as named (a link among them is followed) and as resolved.
-    if (const Status s = checkFolders(absolute); !s.ok())
-        return s;
-    const QString canonical = QFileInfo(absolute).canonicalFilePath();
-    if (canonical.isEmpty())
-        return Status::failure(Error::ServerStartFailed,
-                               QStringLiteral("%1 does not exist").arg(absolute));
-    if (canonical != absolute) {
-        if (const Status s = checkFolders(canonical); !s.ok())
-            return s;
-    }
-    struct stat st {};
-    if (::stat(QFile::encodeName(canonical).constData(), &st) != 0)
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("cannot inspect %1: %2").arg(canonical, systemError()));
-    if (!ownerTrusted(st.st_uid))
-        return Status::failure(
-            Error::Untrusted,
-            QStringLiteral("file %1 belongs to user %2").arg(canonical).arg(st.st_uid));
-    if (st.st_mode & 022)
-        return Status::failure(Error::Untrusted,
-                               QStringLiteral("file %1 is writable by group or others (mode %2)")
-                                   .arg(canonical, mode(st.st_mode)));
-    return {};
 }
 
 }  // namespace automation

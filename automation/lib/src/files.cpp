@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QThread>
 
 #include <fcntl.h>
@@ -30,18 +32,41 @@ Status failed(const QString& path, const QString& what, int error) {
 
 }  // namespace
 
-Status read(const QString& path, QByteArray* data, bool* exists, bool privateOnly) {
+Status read(const QString& path, QByteArray* data, bool* exists, const Checks& checks) {
     data->clear();
     *exists = false;
-    const QByteArray native = QFile::encodeName(path);
+    const QFileInfo info(path);
+    const QString folder = info.absolutePath();
+    const QByteArray nativeFolder = QFile::encodeName(folder);
+    const QByteArray name = QFile::encodeName(info.fileName());
+    // The file is opened in the folder that was checked, not looked up again.
+    const int dir = ::open(nativeFolder.constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC | (checks.folder ? O_NOFOLLOW : 0));
+    if (dir < 0) {
+        const int error = errno;
+        struct stat st {};
+        if (error == ENOENT)
+            return {};
+        if (::lstat(nativeFolder.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+            return failed(folder, QStringLiteral("open"), ELOOP);
+        return failed(folder, QStringLiteral("open"), error);
+    }
+    const auto closeFolder = qScopeGuard([dir] { ::close(dir); });
+    if (checks.folder) {
+        struct stat st {};
+        if (::fstat(dir, &st) != 0)
+            return failed(folder, QStringLiteral("inspect"), errno);
+        if (const Status s = checks.folder(folder, st); !s.ok())
+            return s;
+    }
     int fd = -1;
-    while ((fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) < 0) {
+    while ((fd = ::openat(dir, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) < 0) {
         if (errno != ENOENT)
             return failed(path, QStringLiteral("read"), errno);
         // A dangling link is no missing file; a file that another process
         // has just renamed into place is read.
         struct stat st {};
-        if (::lstat(native.constData(), &st) != 0)
+        if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return {};
         if (S_ISLNK(st.st_mode))
             return failed(path, QStringLiteral("read"), ELOOP);
@@ -52,15 +77,10 @@ Status read(const QString& path, QByteArray* data, bool* exists, bool privateOnl
     if (!S_ISREG(st.st_mode)) {
         status = Status::failure(Error::StoreFailure,
                                  QStringLiteral("%1 is not a regular file").arg(path));
-    } else if (privateOnly && (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)) {
-        status = Status::failure(
-            Error::StoreFailure,
-            QStringLiteral(
-                "%1 may be read by others (owner %2, mode 0%3); it must be this user's, mode 0600")
-                .arg(path)
-                .arg(st.st_uid)
-                .arg(st.st_mode & 0777, 3, 8, QLatin1Char('0')));
-    } else {
+    } else if (checks.file) {
+        status = checks.file(path, st);
+    }
+    if (status.ok()) {
         QFile file;
         if (file.open(fd, QIODevice::ReadOnly))
             *data = file.readAll();
@@ -81,6 +101,8 @@ Status replace(const QString& path, const QByteArray& data) {
         ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return failed(temporary, QStringLiteral("create"), errno);
+    // The umask may have taken bits away.
+    ::fchmod(fd, 0600);
     qsizetype written = 0;
     while (written < data.size()) {
         const ssize_t n = ::write(fd, data.constData() + written, size_t(data.size() - written));

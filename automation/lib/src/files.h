@@ -5,15 +5,27 @@
 #include <QByteArray>
 #include <QString>
 
+#include <sys/stat.h>
+#include <functional>
+
 // Files of the automation layer, opened where they are named: a symbolic
 // link at the path is refused, never followed.
 namespace automation::files {
 
-// The whole file; a missing one is an empty QByteArray with *exists false.
-// privateOnly: refuse a file that is not ours or that group or others may read.
-Status read(const QString& path, QByteArray* data, bool* exists, bool privateOnly = false);
+// What read() lets its caller check before anything is read: the folder as
+// opened, then the file as opened. A failure stops the read with its status.
+using Check = std::function<Status(const QString& path, const struct stat& st)>;
+struct Checks {
+    Check folder;  // given: the folder is opened as named too, a link there refused
+    Check file;
+};
 
-// Writes a new file beside path (mode 0600) and renames it over path.
+// The whole file; a missing one (or one whose folder is missing) is an empty
+// QByteArray with *exists false.
+Status read(const QString& path, QByteArray* data, bool* exists, const Checks& checks = {});
+
+// Writes a new file beside path (mode 0600, whatever the umask) and renames
+// it over path.
 Status replace(const QString& path, const QByteArray& data);
 
 // What the file looks like now (inode, size, modification time, mode,

@@ -1,5 +1,6 @@
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/trust.h>
 
 #include "files.h"
 
@@ -105,9 +106,9 @@ Status readIdentity(const QString& dir, const QString& keyPath, const QString& c
     const auto readBoth = [&](QByteArray* keyPem, QByteArray* certPem, bool* complete) {
         bool haveKey = false;
         bool haveCert = false;
-        Status s = files::read(keyPath, keyPem, &haveKey, true);
+        Status s = readTrustedFile(keyPath, keyPem, &haveKey, Readers::OwnerOnly);
         if (s.ok())
-            s = files::read(certPath, certPem, &haveCert);
+            s = readTrustedFile(certPath, certPem, &haveCert);
         *complete = haveKey && haveCert;
         return s;
     };
@@ -188,12 +189,13 @@ Status loadIdentity(Identity* identity) {
     const QString keyPath = dir + QStringLiteral("/identity.key");
     const QString certPath = dir + QStringLiteral("/identity.crt");
     // Every remote creation needs it: read and decoded again only when the
-    // files have changed.
+    // files or their folder have changed.
     static QMutex cacheMutex;
     static QByteArray cachedStamp;
     static Identity cached;
     const auto stampNow = [&] {
-        return dir.toUtf8() + '|' + files::stamp(keyPath) + '|' + files::stamp(certPath);
+        return dir.toUtf8() + '|' + files::stamp(dir) + '|' + files::stamp(keyPath) + '|' +
+               files::stamp(certPath);
     };
     QMutexLocker locker(&cacheMutex);
     if (!cachedStamp.isEmpty() && stampNow() == cachedStamp) {

@@ -66,6 +66,11 @@ Status startServer(const QString& executable, qint64* pid, int* ready) {
     posix_spawn_file_actions_addopen(&setup.actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_adddup2(&setup.actions, STDOUT_FILENO, STDERR_FILENO);
     posix_spawn_file_actions_adddup2(&setup.actions, ends[1], ReadyDescriptorNumber);
+    // Nothing else of ours reaches the server, whatever we inherited without
+    // close-on-exec: a listening socket, a pipe our own starter left open.
+    // In the child, glibc closes them with close_range(), or one by one
+    // from /proc/self/fd where the kernel lacks it.
+    posix_spawn_file_actions_addclosefrom_np(&setup.actions, ReadyDescriptorNumber + 1);
     const QByteArray folder = QFile::encodeName(QFileInfo(executable).absolutePath());
     posix_spawn_file_actions_addchdir_np(&setup.actions, folder.constData());
     // The server outlives us: a process group of its own keeps our

@@ -14,8 +14,9 @@ inline constexpr char ReadyVariable[] = "AUTOMATION_READY_FD";
 inline constexpr int ReadyDescriptorNumber = 3;
 
 // Starts executable with -Embedding, in its folder and in a process group
-// of its own, with no input or output and every signal at its default; a
-// thread reaps it when it ends. *ready is the read end of a pipe that reaches end
+// of its own, with no input or output and every signal at its default, and
+// no descriptor but 0 to 2 (/dev/null) and the readiness pipe; a thread
+// reaps it when it ends. *ready is the read end of a pipe that reaches end
 // of file once the server listens or has gone; the caller closes it.
 Status startServer(const QString& executable, qint64* pid, int* ready);
 

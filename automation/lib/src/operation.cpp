@@ -2,6 +2,7 @@
 
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/trust.h>
 
 #include "callhandle.h"
 #include "channel.h"
@@ -94,6 +95,14 @@ void Operation::start() {
         return fail(found);
     if (!m_record.activation.remote)
         return connectLocal();
+    // A registration may hold anything: what is no machine name is neither
+    // looked up nor shown as it is.
+    if (!m_record.activation.machine.trimmed().isEmpty()) {
+        if (const Status s = checkMachineName(m_record.activation.machine); !s.ok())
+            return fail(
+                Status::failure(s.error, QStringLiteral("class %1 cannot be activated remotely: %2")
+                                             .arg(m_className, s.reason)));
+    }
     if (m_localOnly && namesThisMachine(m_record.activation.machine))
         return connectLocal();
     if (m_localOnly)
@@ -274,6 +283,10 @@ void Operation::startRemote() {
         use(tcpTransport(machine, hostPort(), this));
     } else if (level.isEmpty() || (level.size() == 1 && level.at(0) >= QLatin1Char('0') &&
                                    level.at(0) <= QLatin1Char('6'))) {
+        // A client that cannot check the host's identity connects to no one.
+        QList<TrustEntry> hosts;
+        if (const Status s = TrustFile(TrustFile::Kind::KnownHosts).entries(&hosts); !s.ok())
+            return fail(s);
         Identity identity;
         if (const Status s = loadIdentity(&identity); !s.ok())
             return fail(s);

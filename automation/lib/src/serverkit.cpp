@@ -1,13 +1,13 @@
 #include <automation/classstore.h>
 #include <automation/environment.h>
 #include <automation/serverkit.h>
+#include <automation/trust.h>
 
 #include "busexport.h"
 #include "buslink.h"
 #include "channel.h"
 #include "files.h"
 #include "launch.h"
-#include "transport.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -121,21 +121,17 @@ Status ObjectServer::listen(const QString& executable, bool* alreadyServed,
 // Only processes of this server's own user are served.
 void ObjectServer::accept() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        uid_t uid = 0;
         pid_t pid = 0;
-        const bool known = peerCredentials(socket->socketDescriptor(), &uid, &pid);
-        if (known && uid == ::geteuid()) {
-            addConnection(socket, QStringLiteral("process %1").arg(pid));
+        const Status s = checkPeerUser(socket->socketDescriptor(), &pid);
+        const QString peer = QStringLiteral("process %1").arg(pid);
+        if (s.ok()) {
+            addConnection(socket, peer);
             continue;
         }
         const QString reason =
-            known ? QStringLiteral("this server serves only its own user (%1), not user %2")
-                        .arg(::geteuid())
-                        .arg(uid)
-                  : QStringLiteral(
-                        "this server serves only its own user, and the client's is unknown");
-        emit refused(QStringLiteral("process %1").arg(pid), reason);
-        refuseAndClose(socket, Error::PeerRefused, reason);
+            QStringLiteral("this server serves only its own user: the client %1").arg(s.reason);
+        emit refused(peer, reason);
+        refuseAndClose(socket, s.error, reason);
     }
 }
 

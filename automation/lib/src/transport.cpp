@@ -1,30 +1,17 @@
 #include "transport.h"
 
+#include <automation/trust.h>
+
 #include <QLocalSocket>
 #include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace automation {
 
 void Transport::fail(const Status& status) {
     QMetaObject::invokeMethod(
         this, [this, status] { emit failed(status); }, Qt::QueuedConnection);
-}
-
-bool peerCredentials(qintptr descriptor, uid_t* uid, pid_t* pid) {
-    ucred credentials{};
-    socklen_t length = sizeof credentials;
-    if (descriptor < 0 ||
-        ::getsockopt(int(descriptor), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0)
-        return false;
-    *uid = credentials.uid;
-    if (pid)
-        *pid = credentials.pid;
-    return true;
 }
 
 namespace {
@@ -56,21 +43,11 @@ private:
     // program at this path would be an impostor.
     void checkPeer() {
         emit connected();
-        uid_t uid = 0;
-        if (!peerCredentials(m_socket->socketDescriptor(), &uid, nullptr)) {
+        if (const Status s = checkPeerUser(m_socket->socketDescriptor()); !s.ok()) {
             m_socket->abort();
-            return fail(Status::failure(
-                Error::PeerRefused, QStringLiteral("%1: the user of the process at %2 is unknown")
-                                        .arg(peer(), m_path)));
-        }
-        if (uid != ::geteuid()) {
-            m_socket->abort();
-            return fail(Status::failure(
-                Error::PeerRefused, QStringLiteral("%1: the process at %2 runs as user %3, not as "
-                                                   "this user (%4); it is not used")
-                                        .arg(peer(), m_path)
-                                        .arg(uid)
-                                        .arg(::geteuid())));
+            return fail(
+                Status::failure(s.error, QStringLiteral("%1: the process at %2 %3; it is not used")
+                                             .arg(peer(), m_path, s.reason)));
         }
         m_ready = true;
         emit ready();
@@ -199,39 +176,11 @@ private:
 
     // Nothing is sent before the host has shown an identity we trust.
     void checkHost() {
-        const QString id = identityOf(ssl()->peerCertificate());
-        if (id.isEmpty())
-            return refuse(Status::failure(
-                Error::UnknownHost, QStringLiteral("%1 presented no certificate").arg(peer())));
-        if (id == m_ownId)
-            return accept();
-        TrustFile knownHosts(TrustFile::Kind::KnownHosts);
-        bool trusted = false;
-        if (const Status s = knownHosts.contains(id, &trusted, m_machine); !s.ok())
-            return refuse(s);
-        if (trusted)
-            return accept();
-        QList<TrustEntry> entries;
-        knownHosts.entries(&entries);
-        const bool machineKnown =
-            std::any_of(entries.cbegin(), entries.cend(), [this](const TrustEntry& e) {
-                return TrustFile::machineKey(e.machine) == TrustFile::machineKey(m_machine);
-            });
-        const QString record = QStringLiteral("automationctl add-host %1 %2").arg(m_machine, id);
-        if (machineKnown)
-            return refuse(Status::failure(
-                Error::UnknownHost,
-                QStringLiteral("%1 presented identity %2, but %3 records another identity for %4: "
-                               "it may be an impostor, so nothing was sent. If the host's identity "
-                               "really changed, record the new one with: %5")
-                    .arg(peer(), id, knownHosts.path(), m_machine, record)));
-        refuse(Status::failure(
-            Error::UnknownHost,
-            QStringLiteral(
-                "%1 presented identity %2, which is not recorded for %3 in %4, so nothing "
-                "was sent. If it is the identity that 'automationctl identity' shows for "
-                "the host's user there, record it with: %5")
-                .arg(peer(), id, m_machine, knownHosts.path(), record)));
+        const Status trusted =
+            checkHostIdentity(identityOf(ssl()->peerCertificate()), m_ownId, m_machine, peer());
+        if (!trusted.ok())
+            return refuse(trusted);
+        accept();
     }
 
     QString m_ownId;

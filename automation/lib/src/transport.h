@@ -6,8 +6,6 @@
 #include <QObject>
 #include <QString>
 
-#include <sys/types.h>
-
 class QIODevice;
 
 namespace automation {
@@ -49,14 +47,9 @@ Transport* localTransport(const QString& path, const QString& server, QObject* p
 // Plain TCP to automation-host: no identity on either side.
 Transport* tcpTransport(const QString& machine, quint16 port, QObject* parent);
 
-// TLS 1.3 to automation-host with this user's identity; ready only when the
-// host presents this user's own identity or one recorded for the machine in
-// known_hosts.
+// TLS 1.3 to automation-host with this user's identity; ready only when
+// checkHostIdentity() trusts the identity the host presents.
 Transport* tlsTransport(const QString& machine, quint16 port, const Identity& identity,
                         QObject* parent);
-
-// The user id of the process at the other end of a connected Unix socket;
-// false when the kernel does not say.
-bool peerCredentials(qintptr descriptor, uid_t* uid, pid_t* pid);
 
 }  // namespace automation

@@ -28,8 +28,8 @@ enum class Privacy {
     Owned,    // ours and writable by no one else
 };
 
-// Creates path when missing (parents as needed, the last part with mode
-// 0700), then checks it with lstat: a directory, not a symbolic link, owned
+// Creates path when missing (with the parents it needs, each with mode 0700
+// whatever the umask), then checks it with lstat: a directory, not a symbolic link, owned
 // by this user, and as private as asked. Nothing is changed on an existing
 // directory; one that fails the check is refused with the reason.
 Status makeOwnDirectory(const QString& path, Privacy privacy);
@@ -52,12 +52,5 @@ Status serverSocketPath(const QString& executable, QString* path);
 
 // $XDG_CONFIG_HOME/automation (~/.config/automation): identity and trust files.
 QString configDirectory();
-
-// Refuses to start an executable that someone other than this user or root
-// could replace: the file, or any folder on its path (as given and as
-// resolved), owned by another user or writable by group or others. A sticky
-// folder such as /tmp is fine when the entry below it is this user's or
-// root's. The reason names the file or folder and why.
-Status checkTrustedExecutable(const QString& path);
 
 }  // namespace automation

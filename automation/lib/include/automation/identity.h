@@ -2,7 +2,6 @@
 
 #include <automation/status.h>
 
-#include <QList>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -15,7 +14,8 @@
 // need. The identity is the SHA-256 fingerprint of the certificate, written
 // as thirteen groups of four letters and digits so that people can read it
 // aloud and compare it. The trust files beside them say which hosts
-// (known_hosts) and which clients (authorized_clients) this user trusts.
+// (known_hosts) and which clients (authorized_clients) this user trusts
+// (<automation/trust.h>, which also checks these files before they are used).
 namespace automation {
 
 struct Identity {
@@ -25,8 +25,9 @@ struct Identity {
 };
 
 // The user's identity, created (under a lock, so that concurrent first uses
-// agree) when there is none. A key file that others can read, or a link at
-// either path, is refused.
+// agree) when there is none. Read as readTrustedFile() reads: a key file that
+// others can read, a file or folder that others can write or that is not
+// this user's, or a link at either path, is refused.
 Status loadIdentity(Identity* identity);
 
 // The readable fingerprint of a certificate; empty for a null one.
@@ -37,52 +38,8 @@ QString identityOf(const QSslCertificate& certificate);
 QString canonicalIdentity(const QString& text);
 
 // TLS 1.3 with the user's certificate; the peer's certificate is asked for
-// and then checked against the trust files, not against authorities.
+// and then checked against the trust files (checkHostIdentity(),
+// checkClientIdentity()), not against authorities.
 QSslConfiguration tlsConfiguration(const Identity& identity);
-
-// One line of a trust file: for known_hosts a machine and a host identity,
-// for authorized_clients an identity (machine empty). The comment is the
-// rest of the line.
-struct TrustEntry {
-    QString machine;
-    QString identity;
-    QString comment;
-
-    friend bool operator==(const TrustEntry&, const TrustEntry&) = default;
-};
-
-// A trust file: one entry a line, blank lines and lines starting with # are
-// skipped, as are lines that do not hold an identity. Read again whenever it
-// has changed; written whole to a new file that then replaces it.
-class TrustFile {
-public:
-    enum class Kind { KnownHosts, AuthorizedClients };
-    explicit TrustFile(Kind kind);
-
-    QString path() const;
-
-    // The entries; a missing file has none.
-    Status entries(QList<TrustEntry>* entries);
-
-    // Whether identity is trusted (for known_hosts: recorded for machine).
-    // A missing file trusts no one.
-    Status contains(const QString& identity, bool* found, const QString& machine = QString());
-
-    // Adds an entry unless it is there already (then *added is false).
-    Status add(const TrustEntry& entry, bool* added = nullptr);
-
-    // Removes the entries that match: for known_hosts every entry of the
-    // machine, or only the one with identity when it is given.
-    Status remove(const QString& machineOrIdentity, const QString& identity, int* removed);
-
-    static QString machineKey(const QString& machine);
-
-private:
-    Status reload();
-
-    Kind m_kind;
-    QList<TrustEntry> m_entries;
-    QByteArray m_stamp;  // what the file looked like when read
-};
 
 }  // namespace automation

@@ -136,7 +136,8 @@ private:
 //                       connection without answering (crashed during activation)
 //   ServerTimeout       the started server did not answer within activationMs
 //   ClassNotServed      the server does not serve the class
-//   MachineNotFound     the machine name did not resolve (or is blank)
+//   MachineNotFound     the machine name did not resolve, is blank, or is no
+//                       machine name at all (checkMachineName())
 //   ConnectionRefused   nothing listens at the host port of the machine
 //   ProtocolNotSupported the registered protocol is not "ncacn_ip_tcp" or none
 //   HostRefused         automation-host refused (not registered there, or
@@ -146,7 +147,9 @@ private:
 //   ProtocolError       the peer answered something that is not a valid reply,
 //                       or the TLS handshake failed
 //   Untrusted           the executable or a folder on its path could be
-//                       replaced by someone else, or the socket folder is not private
+//                       replaced by someone else, the socket folder is not
+//                       private, or the identity or known_hosts (or their
+//                       folder) is another user's or writable by others
 //   PeerRefused         the server's socket is held by another user's process,
 //                       or the server refused us as another user
 //   UnknownHost         the host's identity is not recorded for the machine;
