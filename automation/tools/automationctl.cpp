@@ -231,11 +231,17 @@ int listTrust(TrustFile::Kind kind) {
     for (const TrustEntry& e : std::as_const(entries)) {
         if (kind == TrustFile::Kind::KnownHosts)
             out << e.machine << ' ';
+        if (!e.classes.isEmpty())
+            out << "classes=\"" << e.classes.join(QLatin1Char(',')) << "\" ";
         out << e.identity;
         if (!e.comment.isEmpty())
             out << ' ' << e.comment;
         out << '\n';
     }
+    // Entries the host leaves out, so that the user learns of them here too.
+    for (const QString& problem : file.problems())
+        err << "automationctl: " << file.path() << ' ' << problem << "; the entry is ignored"
+            << Qt::endl;
     return 0;
 }
 
@@ -254,17 +260,39 @@ int removeTrust(TrustFile::Kind kind, const QString& key, const QString& id) {
     return 0;
 }
 
+QString classesText(const QStringList& classes) {
+    return classes.isEmpty() ? QStringLiteral("every class")
+                             : QStringLiteral("classes ") + classes.join(QLatin1Char(','));
+}
+
+// Without --classes an identity that is authorized already keeps what it
+// may create: the command never widens it unasked.
 int authorize(QCommandLineParser& parser, const QStringList& args) {
     QString id;
     if (!typedIdentity("authorize", args.at(0), &id))
         return 2;
+    const bool limited = parser.isSet(QStringLiteral("classes"));
+    QStringList classes;
+    QString error;
+    if (limited && !parseClassPatterns(parser.value(QStringLiteral("classes")), &classes, &error)) {
+        err << "automationctl authorize: --classes: " << error << Qt::endl;
+        return 2;
+    }
     TrustFile clients(TrustFile::Kind::AuthorizedClients);
-    bool added = false;
+    bool found = false;
+    QStringList current;
+    if (const Status s = clients.classesOf(id, &found, &current); !s.ok())
+        return failed(s);
+    if (found && !limited) {
+        out << "already authorized " << id << " for " << classesText(current) << " in "
+            << clients.path() << '\n';
+        return 0;
+    }
     if (const Status s =
-            clients.add({QString(), id, parser.value(QStringLiteral("comment"))}, &added);
+            clients.replace({QString(), id, parser.value(QStringLiteral("comment")), classes});
         !s.ok())
         return failed(s);
-    out << (added ? "authorized " : "already authorized ") << id << " in " << clients.path()
+    out << "authorized " << id << " for " << classesText(classes) << " in " << clients.path()
         << '\n';
     return 0;
 }
@@ -342,10 +370,20 @@ const std::map<QString, Command>& commands() {
               return removeTrust(TrustFile::Kind::KnownHosts, args.at(0), args.value(1));
           }}},
         {QStringLiteral("authorize"),
-         {"IDENTITY", "Let the client with IDENTITY use automation-host as this user.", authorize,
-          addComment}},
+         {"IDENTITY",
+          "Let the client with IDENTITY use automation-host as this user, for every class or "
+          "those --classes names (replacing what it may create).",
+          authorize,
+          [](QCommandLineParser& p) {
+              p.addOption({QStringLiteral("classes"),
+                           QStringLiteral("Only these classes: a comma-separated list of class "
+                                          "names, where * matches any run of characters and ? "
+                                          "any one, e.g. 'Server.Application,Office.*'."),
+                           QStringLiteral("LIST")});
+              addComment(p);
+          }}},
         {QStringLiteral("clients"),
-         {"", "List the authorized clients: identity, comment.",
+         {"", "List the authorized clients: classes they are limited to, identity, comment.",
           [](QCommandLineParser&, const QStringList&) {
               return listTrust(TrustFile::Kind::AuthorizedClients);
           }}},

@@ -7,6 +7,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QString>
+#include <QStringList>
 
 // Who a user of the automation layer is on the network, and whom they trust.
 //
@@ -41,19 +42,38 @@ QString canonicalIdentity(const QString& text);
 QSslConfiguration tlsConfiguration(const Identity& identity);
 
 // One line of a trust file: for known_hosts a machine and a host identity,
-// for authorized_clients an identity (machine empty). The comment is the
-// rest of the line.
+// for authorized_clients an identity (machine empty), which may be limited
+// to some classes. The comment is the rest of the line.
 struct TrustEntry {
     QString machine;
     QString identity;
     QString comment;
+    QStringList classes{};  // patterns of the classes it may create; empty for every class
 
     friend bool operator==(const TrustEntry&, const TrustEntry&) = default;
 };
 
+// A list of class patterns as written on a command line and in
+// authorized_clients: "Server.Application,Office.*". A pattern is a class
+// name in which * stands for any run of characters and ? for one; blanks
+// around it are dropped. A list with an empty pattern, or one that holds a
+// double quote, a control character or a leading '-', is refused with the
+// reason in *error.
+bool parseClassPatterns(const QString& list, QStringList* patterns, QString* error);
+
+// Whether className matches one of the patterns, compared as class names
+// are: without regard to case and surrounding blanks.
+bool classMatches(const QStringList& patterns, const QString& className);
+
 // A trust file: one entry a line, blank lines and lines starting with # are
 // skipped, as are lines that do not hold an identity. Read again whenever it
 // has changed; written whole to a new file that then replaces it.
+//
+// An authorized_clients entry may start with options, as in
+//   classes="Server.Application,Office.*" IDENTITY [comment]
+// which limit what the identity may create. An entry whose options cannot
+// be read is left out (never read as allowing every class) and named in
+// problems().
 class TrustFile {
 public:
     enum class Kind { KnownHosts, AuthorizedClients };
@@ -71,6 +91,19 @@ public:
     // Adds an entry unless it is there already (then *added is false).
     Status add(const TrustEntry& entry, bool* added = nullptr);
 
+    // authorized_clients: puts entry in the place of the identity's entries
+    // (readable or not), or at the end when there are none. An entry without
+    // a comment keeps the one the identity had.
+    Status replace(const TrustEntry& entry);
+
+    // The classes identity may create: *found is false when it has no
+    // entry, and *classes empty when it may create every class (several
+    // entries add up).
+    Status classesOf(const QString& identity, bool* found, QStringList* classes);
+
+    // The lines left out at the last reading, as "line N: why".
+    QStringList problems() const { return m_problems; }
+
     // Removes the entries that match: for known_hosts every entry of the
     // machine, or only the one with identity when it is given.
     Status remove(const QString& machineOrIdentity, const QString& identity, int* removed);
@@ -82,6 +115,7 @@ private:
 
     Kind m_kind;
     QList<TrustEntry> m_entries;
+    QStringList m_problems;
     QByteArray m_stamp;  // what the file looked like when read
 };
 
