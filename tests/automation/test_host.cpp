@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <map>
 #include <optional>
 
 using namespace automation;
@@ -558,6 +559,51 @@ private slots:
         QVERIFY2(said.contains("is not a loopback address"), said.constData());
         wide.kill();
         wide.waitForFinished();
+    }
+
+    // Every option of --help is in the manual page, with the same default,
+    // and the page describes no option the host does not have.
+    void helpAndManualAgree() {
+        UserHome home;
+        QByteArray help;
+        QCOMPARE(home.run(home.install(HOST_EXE), {"--help"}, &help), 0);
+        QFile page(QStringLiteral(HOST_MANUAL));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString manual = QString::fromUtf8(page.readAll());
+        // Option name to its description, from the help's table and from the
+        // page's OPTIONS section.
+        const auto options = [](const QString& text, const QRegularExpression& heading) {
+            std::map<QString, QString> found;
+            QString current;
+            for (const QString& line : text.split('\n')) {
+                if (const auto m = heading.match(line); m.hasMatch()) {
+                    current = m.captured(1);
+                    found[current] = line.mid(m.capturedEnd(1));
+                } else if (line.trimmed().isEmpty() || !line.front().isSpace()) {
+                    current.clear();
+                } else if (!current.isEmpty()) {
+                    found[current] += ' ' + line.trimmed();
+                }
+            }
+            return found;
+        };
+        const auto inHelp =
+            options(QString::fromUtf8(help), QRegularExpression("^  (?:-\\w, )?--([a-z-]+)"));
+        const QString section = manual.section("# OPTIONS", 1).section("\n# ", 0, 0);
+        const auto inManual =
+            options(section, QRegularExpression("^\\*(?:-\\w\\*, \\*)?--([a-z-]+)\\*"));
+        QStringList helpNames, manualNames;
+        for (const auto& [name, text] : inHelp)
+            helpNames << name;
+        for (const auto& [name, text] : inManual)
+            manualNames << name;
+        QCOMPARE(manualNames, helpNames);
+        QVERIFY(helpNames.contains("allow-anonymous") && helpNames.contains("help"));
+        const QRegularExpression byDefault("\\(default (\\d+)");
+        for (const auto& [name, text] : inHelp)
+            QVERIFY2(
+                byDefault.match(text).captured(1) == byDefault.match(inManual.at(name)).captured(1),
+                qPrintable(name + ": " + text + " / " + inManual.at(name)));
     }
 
 private:
