@@ -1,11 +1,13 @@
 #include "host.h"
 
 #include <automation/objectfactory.h>
+#include <automation/printable.h>
 
 #include "../lib/src/callhandle.h"
 #include "../lib/src/channel.h"
 #include "../lib/src/pipe.h"
 
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QSysInfo>
@@ -58,6 +60,23 @@ QString addressOf(qintptr descriptor, QString* shown) {
                   : text) +
              QLatin1Char(':') + QString::number(port);
     return text;
+}
+
+// The command that allows className in addition to patterns, when the class
+// name can stand in a list as it is.
+QString allowCommand(const QString& id, const QStringList& patterns, const QString& className) {
+    const QString name = className.trimmed();
+    QStringList parsed;
+    QString error;
+    const bool plain = parseClassPatterns(name, &parsed, &error) &&
+                       !name.contains(QRegularExpression(QStringLiteral("[*?,'\\s]")));
+    if (!plain)
+        return QStringLiteral(
+                   "automationctl authorize %1 --classes LIST, with a LIST that "
+                   "matches the class")
+            .arg(id);
+    return QStringLiteral("automationctl authorize %1 --classes '%2'")
+        .arg(id, (patterns + QStringList{name}).join(QLatin1Char(',')));
 }
 
 }  // namespace
@@ -142,6 +161,20 @@ void Host::log(const QString& peer, const QString& reason) const {
     QTextStream(stderr) << "automation-host: refused " << peer << ": " << reason << Qt::endl;
 }
 
+// A malformed entry of authorized_clients is named once, not at every
+// connection that reads the file.
+void Host::reportTrustProblems() {
+    const QStringList problems = m_authorized.problems();
+    for (const QString& problem : problems) {
+        if (!m_reportedProblems.contains(problem))
+            QTextStream(stderr) << printable(QStringLiteral("automation-host: %1 %2; the entry is "
+                                                            "ignored")
+                                                 .arg(m_authorized.path(), problem))
+                                << Qt::endl;
+    }
+    m_reportedProblems = problems;
+}
+
 void Host::accept(qintptr descriptor) {
     auto* pending = new Pending(this, descriptor);
     const int limit = m_options.limits.maxPerPeer;
@@ -207,8 +240,11 @@ void Host::startTls(Pending* pending) {
             return refuse(socket, pending, Error::NotAuthorized,
                           QStringLiteral("the client presented no certificate"));
         bool authorized = id == m_identity.id;
+        QStringList classes;
         if (!authorized) {
-            if (const Status s = m_authorized.contains(id, &authorized); !s.ok())
+            const Status s = m_authorized.classesOf(id, &authorized, &classes);
+            reportTrustProblems();
+            if (!s.ok())
                 return refuse(socket, pending, Error::StoreFailure,
                               QStringLiteral("the host cannot read its authorized clients: %1")
                                   .arg(s.reason));
@@ -218,7 +254,20 @@ void Host::startTls(Pending* pending) {
                           QStringLiteral("client identity %1 is not authorized on %2. The host's "
                                          "user can allow it with: automationctl authorize %1")
                               .arg(id, QSysInfo::machineHostName()));
-        admit(socket, pending, QStringLiteral("identity %1").arg(id));
+        ClassFilter allowed;
+        if (!classes.isEmpty()) {
+            allowed = [id, classes](const QString& className) {
+                if (classMatches(classes, className))
+                    return Status();
+                return Status::failure(
+                    Error::NotAuthorized,
+                    QStringLiteral("class %1 is not allowed for client identity %2 on %3. The "
+                                   "host's user can allow it with: %4")
+                        .arg(quoted(className), id, QSysInfo::machineHostName(),
+                             allowCommand(id, classes, className)));
+            };
+        }
+        admit(socket, pending, QStringLiteral("identity %1").arg(id), allowed);
     });
     socket->startServerEncryption();
 }
@@ -232,15 +281,27 @@ void Host::startPlain(Pending* pending) {
         return refuse(socket, pending, Error::LevelRefused,
                       QStringLiteral("this host accepts no requests without authentication (level "
                                      "1, No Authentication): pick another authentication level, or "
-                                     "start automation-host with --allow-anonymous"));
+                                     "start automation-host with --allow-anonymous=CLASSES"));
     // Anonymous clients share one address's slots even when admitted.
-    admit(socket, pending, QStringLiteral("anonymous client at %1").arg(pending->address));
+    const QStringList classes = m_options.anonymousClasses;
+    admit(socket, pending, QStringLiteral("anonymous client at %1").arg(pending->address),
+          [classes](const QString& className) {
+              if (classMatches(classes, className))
+                  return Status();
+              return Status::failure(
+                  Error::HostRefused,
+                  QStringLiteral("class %1 is not allowed for anonymous clients on %2. The "
+                                 "host's user can allow it by adding it to the classes of "
+                                 "automation-host --allow-anonymous=CLASSES")
+                      .arg(quoted(className), QSysInfo::machineHostName()));
+          });
 }
 
-void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer) {
+void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer,
+                 ClassFilter allowed) {
     socket->setParent(nullptr);
     delete pending;
-    addConnection(socket, peer);
+    addConnection(socket, peer, std::move(allowed));
 }
 
 // The reason reaches the client in its own protocol; the connection keeps

@@ -14,8 +14,9 @@ namespace automation {
 
 struct HostOptions {
     Broker::Limits limits{64, 16, 64, 10000, 60000};
-    int handshakeMs = 5000;       // from accepting to a checked peer
-    bool allowAnonymous = false;  // serve level "1" (plain TCP, no identity)
+    int handshakeMs = 5000;        // from accepting to a checked peer
+    bool allowAnonymous = false;   // serve level "1" (plain TCP, no identity)
+    QStringList anonymousClasses;  // the class patterns anonymous clients may create
 };
 
 // automation-host: accepts activation requests on TCP and activates classes
@@ -25,8 +26,10 @@ struct HostOptions {
 // (0x16) from a plain frame ('A'). A TLS client is served when it presents
 // this user's own identity or one listed in authorized_clients; a plain one
 // only with allowAnonymous. Until a client is checked it counts against its
-// address's share, afterwards against its identity's; every refusal is one
-// line on stderr.
+// address's share, afterwards against its identity's. An authorized client
+// creates the classes its entry names (every class without a list), an
+// anonymous one those of anonymousClasses. Every refusal is one line on
+// stderr.
 class Host : public Broker {
     Q_OBJECT
 public:
@@ -53,15 +56,18 @@ private:
     class Pending;
     void startTls(Pending* pending);
     void startPlain(Pending* pending);
-    void admit(QAbstractSocket* socket, Pending* pending, const QString& peer);
+    void admit(QAbstractSocket* socket, Pending* pending, const QString& peer,
+               ClassFilter allowed = {});
     void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
     void turnAway(Pending* pending, const QString& reason);
     void log(const QString& peer, const QString& reason) const;
+    void reportTrustProblems();
 
     HostOptions m_options;
     Identity m_identity;
     QSslConfiguration m_tls;
     TrustFile m_authorized;
+    QStringList m_reportedProblems;  // of authorized_clients, said once
     QList<QTcpServer*> m_servers;
     QHash<QString, int> m_unchecked;  // per address: not yet admitted, or lingering after a refusal
     int m_uncheckedTotal = 0;

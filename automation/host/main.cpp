@@ -114,18 +114,36 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         QStringLiteral("MS"), QStringLiteral("60000"));
     const QCommandLineOption anonymousOption(
         QStringLiteral("allow-anonymous"),
-        QStringLiteral("Also serve requests without authentication (level 1, No "
-                       "Authentication) from anyone who can reach the host. Off by default."));
+        QStringLiteral("Also serve requests without authentication (level 1, No Authentication) "
+                       "from anyone who can reach the host, for these classes only: a comma-"
+                       "separated list of class names, where * matches any run of characters "
+                       "and ? any one (--allow-anonymous=Server.Application,Test.*). Off by "
+                       "default."),
+        QStringLiteral("CLASSES"));
     parser.addOptions({helpOption, listenOption, maxOption, perPeerOption, requestOption,
                        handshakeOption, idleOption, anonymousOption});
-    if (!parser.parse(arguments))
+    const QString anonymousUsage = QStringLiteral(
+        "--allow-anonymous takes the classes anonymous clients may create, e.g. "
+        "--allow-anonymous=Server.Application,Test.* (* for every class)");
+    if (!parser.parse(arguments)) {
+        if (parser.errorText().contains(QLatin1String("allow-anonymous")))
+            return failure(anonymousUsage);
         return failure(parser.errorText());
+    }
     if (parser.isSet(helpOption))
         return {std::nullopt, parser.helpText(), 0};
 
     HostSettings settings;
     HostOptions& options = settings.options;
-    options.allowAnonymous = parser.isSet(anonymousOption);
+    // Before the arguments: a bare --allow-anonymous takes the next one.
+    if (parser.isSet(anonymousOption)) {
+        QString error;
+        if (!parseClassPatterns(parser.values(anonymousOption).join(QLatin1Char(',')),
+                                &options.anonymousClasses, &error))
+            return failure(QStringLiteral("%1: %2").arg(anonymousUsage, error));
+        options.allowAnonymous = true;
+    }
+
     if (!parser.positionalArguments().isEmpty())
         return failure(QStringLiteral("unexpected argument %1")
                            .arg(quoted(parser.positionalArguments().constFirst())));
@@ -208,8 +226,10 @@ void announce(const Host& host, const Identity& identity, const HostOptions& opt
         out << "automation-host listening on " << shownAddress(server) << Qt::endl;
     }
     if (options.allowAnonymous)
-        err << "automation-host: --allow-anonymous: requests without authentication (level 1) are "
-               "served for anyone who can reach the addresses above"
+        err << printable(QStringLiteral("automation-host: --allow-anonymous: requests without "
+                                        "authentication (level 1) are served for anyone who can "
+                                        "reach the addresses above, for the classes %1")
+                             .arg(options.anonymousClasses.join(QLatin1Char(','))))
             << Qt::endl;
 }
 

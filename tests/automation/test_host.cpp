@@ -257,7 +257,7 @@ private slots:
     // same relay sees the class name at No Authentication.
     void privacyHidesTheRequest() {
         HostProcess host;
-        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"}));
         Relay relay(host.port());
         QVERIFY(relay.listen(QHostAddress::LocalHost, 0));
         useHost(relay.serverPort());
@@ -291,7 +291,8 @@ private slots:
             QTRY_VERIFY(host.errors().contains("refused 127.0.0.1:"));
         }
         HostProcess open;
-        QVERIFY(open.start({"--listen", "127.0.0.1:0", "--allow-anonymous"}, {true, false, false}));
+        QVERIFY(open.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"},
+                           {true, false, false}));
         QTRY_VERIFY(open.errors().contains("--allow-anonymous"));
         useHost(open.port());
         const CreateResult r = createObject(App);
@@ -471,8 +472,8 @@ private slots:
 
     void hostSurvivesBadClients() {
         HostProcess host;
-        QVERIFY(host.start(
-            {"--listen", "127.0.0.1:0", "--request-timeout", "500", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--request-timeout", "500",
+                            "--allow-anonymous=Server.Application"}));
         const quint16 port = host.port();
         {
             RawClient garbage(port);
@@ -514,8 +515,8 @@ private slots:
 
     void connectionLimit() {
         HostProcess host;
-        QVERIFY(
-            host.start({"--listen", "127.0.0.1:0", "--max-connections", "3", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--max-connections", "3",
+                            "--allow-anonymous=Server.Application"}));
         // Three held connections are the most; the fourth is turned away.
         RawClient a(host.port()), b(host.port()), c(host.port());
         QVERIFY(a.connected() && b.connected() && c.connected());
@@ -529,6 +530,72 @@ private slots:
         QVERIFY(d.connected());
         QVERIFY(d.closedByHost());
         QTRY_VERIFY(host.errors().contains("too many connections (at most 3)"));
+    }
+
+    // An authorized client limited to some classes, and anonymous clients,
+    // create what they may; for the rest they are told what would allow it.
+    void classesAllowedPerClient() {
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=test.obj?ct"}));
+        QCOMPARE(host.home().run(host.home().install(TEST_SERVER)), 0);  // registers Test.*
+        const QString ctl = host.home().install(automationctl());
+        const QString id = clientIdentity();
+        QCOMPARE(host.home().run(ctl, {"authorize", id, "--classes", "Test.*"}), 0);
+
+        const struct {
+            bool tls;
+            QString className;
+            CreateError error;  // None: served
+            QString says;
+        } cases[] = {
+            {true, "Test.Object", CreateError::None, {}},
+            {true, App, CreateError::NotAuthorized,
+             QStringLiteral("automationctl authorize %1 --classes 'Test.*,Server.Application'")
+                 .arg(id)},
+            {false, "TEST.OBJECT", CreateError::None, {}},
+            {false, App, CreateError::HostRefused, "--allow-anonymous=CLASSES"},
+        };
+        for (const auto& c : cases) {
+            RawClient client(host.port(), c.tls);
+            QVERIFY(c.tls ? client.encrypted() : client.connected());
+            client.send(frame(wire::Type::Create, c.className));
+            const auto reply = client.reply();
+            QVERIFY(reply);
+            if (c.error == CreateError::None) {
+                QVERIFY2(reply->type == wire::Type::Created, qPrintable(reply->text));
+                continue;
+            }
+            QCOMPARE(reply->type, wire::Type::Failed);
+            QCOMPARE(CreateError(reply->code), c.error);
+            QVERIFY2(reply->text.contains("class \"Server.Application\" is not allowed") &&
+                         reply->text.contains(c.says),
+                     qPrintable(reply->text));
+        }
+        QTRY_VERIFY(host.errors().contains("is not allowed for anonymous clients"));
+        QVERIFY(host.errors().contains("is not allowed for client identity " + id));
+
+        // An entry whose option cannot be read allows nothing, and the host
+        // says so once, however often the client comes.
+        const QString file = host.home().root() + "/config/automation/authorized_clients";
+        QFile entry(file);
+        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        entry.write("classes=Test.* " + id.toUtf8() + "\n");
+        entry.close();
+        host.home().giveAway(file);
+        for (int i = 0; i < 2; ++i) {
+            RawClient client(host.port(), true);
+            QVERIFY(client.encrypted());
+            client.send(frame(wire::Type::Create, "Test.Object"));
+            const auto reply = client.reply();
+            QVERIFY(reply);
+            QCOMPARE(CreateError(reply->code), CreateError::NotAuthorized);
+        }
+        QTRY_COMPARE(host.errors().split('\n').filter("not authorized").size(), 2);
+        const QStringList said = host.errors().split('\n').filter("the entry is ignored");
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().contains("line 1: the value of option \"classes\" is not in double "
+                                       "quotes"),
+                 qPrintable(said.first()));
     }
 
     void hostCommandLine() {
@@ -548,6 +615,16 @@ private slots:
             QVERIFY2(out.contains("--listen"), out.constData());
         }
         QCOMPARE(home.run(exe, {"--max-per-peer", "0"}, &out), 2);
+        // Anonymous clients are served a list of classes, never every class
+        // for want of one.
+        for (const QStringList& args :
+             QList<QStringList>{{"--allow-anonymous"},
+                                {"--allow-anonymous", "--listen", "127.0.0.1:0"},
+                                {"--allow-anonymous="},
+                                {"--allow-anonymous=Server.Application,,Test.*"}}) {
+            QCOMPARE(home.run(exe, args, &out), 2);
+            QVERIFY2(out.contains("--allow-anonymous=Server.Application,Test.*"), out.constData());
+        }
 
         // An address other machines can reach is said aloud (nothing is
         // sent to it: the host is stopped once it has spoken).
