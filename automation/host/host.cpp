@@ -119,11 +119,26 @@ Host::Host(const HostOptions& options, const Identity& identity, QObject* parent
       m_options(options),
       m_identity(identity),
       m_tls(tlsConfiguration(identity)),
-      m_authorized(TrustFile::Kind::AuthorizedClients) {
-    connect(this, &Broker::refused, this, &Host::log);
-    connect(this, &Broker::callsEnded, this, [](const QString& peer, const QString& reason) {
-        QTextStream(stderr) << "automation-host: calls of " << peer << " ended: " << reason
-                            << Qt::endl;
+      m_authorized(TrustFile::Kind::AuthorizedClients),
+      m_refusals(options.logRules,
+                 [](const QString& peer, qint64 count, const QString& window) {
+                     return QStringLiteral(
+                                "automation-host: refused %1 more connections or "
+                                "requests from %2 in the last %3")
+                         .arg(count)
+                         .arg(peer, window);
+                 }),
+      m_endedCalls(options.logRules, [](const QString& peer, qint64 count, const QString& window) {
+          return QStringLiteral("automation-host: calls of %1 ended %2 more times in the last %3")
+              .arg(peer)
+              .arg(count)
+              .arg(window);
+      }) {
+    connect(this, &Broker::refused, this,
+            [this](const QString& peer, const QString& reason) { log(peer, peer, reason); });
+    connect(this, &Broker::callsEnded, this, [this](const QString& peer, const QString& reason) {
+        m_endedCalls.write(
+            peer, QStringLiteral("automation-host: calls of %1 ended: %2").arg(peer, reason));
     });
 }
 
@@ -157,8 +172,8 @@ Status Host::adopt(qintptr descriptor) {
     return {};
 }
 
-void Host::log(const QString& peer, const QString& reason) const {
-    QTextStream(stderr) << "automation-host: refused " << peer << ": " << reason << Qt::endl;
+void Host::log(const QString& key, const QString& peer, const QString& reason) {
+    m_refusals.write(key, QStringLiteral("automation-host: refused %1: %2").arg(peer, reason));
 }
 
 // A malformed entry of authorized_clients is named once, not at every
@@ -211,7 +226,7 @@ void Host::accept(qintptr descriptor) {
 }
 
 void Host::turnAway(Pending* pending, const QString& reason) {
-    log(pending->shown, reason);
+    log(pending->address, pending->shown, reason);
     pending->deleteLater();
 }
 
@@ -308,7 +323,7 @@ void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer,
 // its unchecked slot until it has gone.
 void Host::refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason) {
     pending->deadline.stop();
-    log(pending->shown, reason);
+    log(pending->address, pending->shown, reason);
     connect(socket, &QObject::destroyed, pending, &QObject::deleteLater);
     refuseAndClose(socket, error, reason);
 }
@@ -332,7 +347,7 @@ void Host::activate(const QString& className, QObject* context, Done done) {
                 if (result.error == Error::NotRegistered) {
                     failed.error = Error::HostRefused;
                     failed.reason = QStringLiteral("class %1 is not registered on %2")
-                                        .arg(className, QSysInfo::machineHostName());
+                                        .arg(quoted(className), QSysInfo::machineHostName());
                 }
                 done(failed);
             });

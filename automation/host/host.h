@@ -1,5 +1,7 @@
 #pragma once
 
+#include "loglimiter.h"
+
 #include <automation/broker.h>
 #include <automation/identity.h>
 
@@ -17,6 +19,7 @@ struct HostOptions {
     int handshakeMs = 5000;        // from accepting to a checked peer
     bool allowAnonymous = false;   // serve level "1" (plain TCP, no identity)
     QStringList anonymousClasses;  // the class patterns anonymous clients may create
+    LogLimiter::Rules logRules;    // refusals and ended calls written per peer and window
 };
 
 // automation-host: accepts activation requests on TCP and activates classes
@@ -29,7 +32,7 @@ struct HostOptions {
 // address's share, afterwards against its identity's. An authorized client
 // creates the classes its entry names (every class without a list), an
 // anonymous one those of anonymousClasses. Every refusal is one line on
-// stderr.
+// stderr, peer text escaped, and a peer's repeated refusals are summed up.
 class Host : public Broker {
     Q_OBJECT
 public:
@@ -60,7 +63,9 @@ private:
                ClassFilter allowed = {});
     void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
     void turnAway(Pending* pending, const QString& reason);
-    void log(const QString& peer, const QString& reason) const;
+    // key groups a peer's refusals for the log's limit: its address until
+    // it is checked, what the broker calls it after.
+    void log(const QString& key, const QString& peer, const QString& reason);
     void reportTrustProblems();
 
     HostOptions m_options;
@@ -68,6 +73,8 @@ private:
     QSslConfiguration m_tls;
     TrustFile m_authorized;
     QStringList m_reportedProblems;  // of authorized_clients, said once
+    LogLimiter m_refusals;
+    LogLimiter m_endedCalls;
     QList<QTcpServer*> m_servers;
     QHash<QString, int> m_unchecked;  // per address: not yet admitted, or lingering after a refusal
     int m_uncheckedTotal = 0;

@@ -173,6 +173,15 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         settings.endpoints.append(*endpoint);
     }
 
+    // For tests, which wait for the summary of a refusal storm.
+    if (qEnvironmentVariableIsSet("AUTOMATION_HOST_LOG_WINDOW_MS")) {
+        bool ok = false;
+        options.logRules.windowMs =
+            qEnvironmentVariableIntValue("AUTOMATION_HOST_LOG_WINDOW_MS", &ok);
+        if (!ok || options.logRules.windowMs <= 0)
+            return failure(QStringLiteral(
+                "AUTOMATION_HOST_LOG_WINDOW_MS takes a positive number of milliseconds"));
+    }
     return {settings, {}, 0};
 }
 

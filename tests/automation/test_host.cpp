@@ -532,6 +532,76 @@ private slots:
         QTRY_VERIFY(host.errors().contains("too many connections (at most 3)"));
     }
 
+    // Peer text in the host's log is quoted and escaped: a class name can
+    // neither forge a line of its own nor drive the terminal that shows it.
+    void logLinesCannotBeForged_data() {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("authenticated, class not registered") << true;
+        QTest::newRow("anonymous, class not allowed") << false;
+    }
+    void logLinesCannotBeForged() {
+        QFETCH(bool, tls);
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"}));
+        const QString forged = QStringLiteral("Forged\nautomation-host: refused X\x1b]0;title\a");
+        RawClient client(host.port(), tls);
+        QVERIFY(tls ? client.encrypted() : client.connected());
+        client.send(frame(wire::Type::Create, forged));
+        const auto reply = client.reply();
+        QVERIFY(reply);
+        QCOMPARE(reply->type, wire::Type::Failed);
+
+        const QString escaped =
+            QStringLiteral("class \"Forged\\nautomation-host: refused X\\e]0;title\\x07\" is not ");
+        QTRY_VERIFY(host.errors().contains(escaped));
+        const QString errors = host.errors();
+        QVERIFY2(!errors.contains(QChar(0x1b)) && !errors.contains(QChar(0x07)),
+                 qPrintable(errors));
+        const QStringList lines = errors.split('\n');
+        QCOMPARE(lines.filter("automation-host: refused X").size(), 1);
+        const QStringList refusal = lines.filter(escaped);
+        QCOMPARE(refusal.size(), 1);
+        QVERIFY2(refusal.first().startsWith("automation-host: refused "), qPrintable(errors));
+    }
+
+    // A reconnect loop leaves a few lines, not one a connection: a peer's
+    // first refusals in full, then one line that counts the rest when the
+    // window closes, after which the next refusal is shown again.
+    void refusalStormIsSummedUp() {
+        HostProcess host;
+        host.home().setEnvironment("AUTOMATION_HOST_LOG_WINDOW_MS", "5000");
+        QVERIFY(host.start());
+        constexpr int Storm = 300;
+        constexpr int Burst = 5;
+        for (int i = 0; i < Storm; ++i) {
+            RawClient client(host.port());
+            QVERIFY(client.connected());
+            client.send(frame(wire::Type::Create));
+            // A LevelRefused answer, or none when turned away; either way
+            // the host is done with it.
+            if (const auto reply = client.reply())
+                QCOMPARE(CreateError(reply->code), CreateError::LevelRefused);
+            client.abort();
+        }
+        const QRegularExpression summary(
+            "^automation-host: refused (\\d+) more connections or requests from 127\\.0\\.0\\.1 "
+            "in the last 5 s$",
+            QRegularExpression::MultilineOption);
+        QTRY_VERIFY_WITH_TIMEOUT(summary.match(host.errors()).hasMatch(), 30000);
+        const QString full = QStringLiteral("automation-host: refused 127.0.0.1:");
+        QStringList lines = host.errors().split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.filter(full).size() == Burst, qPrintable(lines.join('\n')));
+        QCOMPARE(lines.filter(summary).size(), 1);
+        QCOMPARE(summary.match(host.errors()).captured(1).toInt(), Storm - Burst);
+        QCOMPARE(lines.size(), Burst + 1);
+
+        RawClient late(host.port());
+        QVERIFY(late.connected());
+        late.send(frame(wire::Type::Create));
+        late.reply();  // answered or turned away: refused all the same
+        QTRY_COMPARE(host.errors().split('\n').filter(full).size(), Burst + 1);
+    }
+
     // An authorized client limited to some classes, and anonymous clients,
     // create what they may; for the rest they are told what would allow it.
     void classesAllowedPerClient() {
@@ -647,6 +717,7 @@ private slots:
         QFile page(QStringLiteral(HOST_MANUAL));
         QVERIFY(page.open(QIODevice::ReadOnly));
         const QString manual = QString::fromUtf8(page.readAll());
+        QVERIFY(manual.contains("AUTOMATION_HOST_LOG_WINDOW_MS"));
         // Option name to its description, from the help's table and from the
         // page's OPTIONS section.
         const auto options = [](const QString& text, const QRegularExpression& heading) {
