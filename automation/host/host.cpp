@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include <automation/objectfactory.h>
+#include <automation/printable.h>
 
 #include "../lib/src/callhandle.h"
 #include "../lib/src/channel.h"
@@ -8,6 +9,7 @@
 #include "peers.h"
 
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QSslSocket>
 #include <QSysInfo>
@@ -44,6 +46,23 @@ protected:
 private:
     Host* m_host;
 };
+
+// The command that allows className in addition to patterns, when the class
+// name can stand in a list as it is.
+QString allowCommand(const QString& id, const QStringList& patterns, const QString& className) {
+    const QString name = className.trimmed();
+    QStringList parsed;
+    QString error;
+    const bool plain = parseClassPatterns(name, &parsed, &error) &&
+                       !name.contains(QRegularExpression(QStringLiteral("[*?,'\\s]")));
+    if (!plain)
+        return QStringLiteral(
+                   "automationctl authorize %1 --classes LIST, with a LIST that "
+                   "matches the class")
+            .arg(id);
+    return QStringLiteral("automationctl authorize %1 --classes '%2'")
+        .arg(id, (patterns + QStringList{name}).join(QLatin1Char(',')));
+}
 
 }  // namespace
 
@@ -88,11 +107,26 @@ Host::Host(const HostOptions& options, const Identity& identity, QObject* parent
       m_options(options),
       m_identity(identity),
       m_tls(tlsConfiguration(identity)),
-      m_authorized(TrustFile::Kind::AuthorizedClients) {
-    connect(this, &Broker::refused, this, &Host::log);
-    connect(this, &Broker::callsEnded, this, [](const QString& peer, const QString& reason) {
-        QTextStream(stderr) << "automation-host: calls of " << peer << " ended: " << reason
-                            << Qt::endl;
+      m_authorized(TrustFile::Kind::AuthorizedClients),
+      m_refusals(options.logRules,
+                 [](const QString& peer, qint64 count, const QString& window) {
+                     return QStringLiteral(
+                                "automation-host: refused %1 more connections or "
+                                "requests from %2 in the last %3")
+                         .arg(count)
+                         .arg(peer, window);
+                 }),
+      m_endedCalls(options.logRules, [](const QString& peer, qint64 count, const QString& window) {
+          return QStringLiteral("automation-host: calls of %1 ended %2 more times in the last %3")
+              .arg(peer)
+              .arg(count)
+              .arg(window);
+      }) {
+    connect(this, &Broker::refused, this,
+            [this](const QString& peer, const QString& reason) { log(peer, peer, reason); });
+    connect(this, &Broker::callsEnded, this, [this](const QString& peer, const QString& reason) {
+        m_endedCalls.write(
+            peer, QStringLiteral("automation-host: calls of %1 ended: %2").arg(peer, reason));
     });
 }
 
@@ -126,8 +160,22 @@ Status Host::adopt(qintptr descriptor) {
     return {};
 }
 
-void Host::log(const QString& peer, const QString& reason) const {
-    QTextStream(stderr) << "automation-host: refused " << peer << ": " << reason << Qt::endl;
+void Host::log(const QString& key, const QString& peer, const QString& reason) {
+    m_refusals.write(key, QStringLiteral("automation-host: refused %1: %2").arg(peer, reason));
+}
+
+// A malformed entry of authorized_clients is named once, not at every
+// connection that reads the file.
+void Host::reportTrustProblems() {
+    const QStringList problems = m_authorized.problems();
+    for (const QString& problem : problems) {
+        if (!m_reportedProblems.contains(problem))
+            QTextStream(stderr) << printable(QStringLiteral("automation-host: %1 %2; the entry is "
+                                                            "ignored")
+                                                 .arg(m_authorized.path(), problem))
+                                << Qt::endl;
+    }
+    m_reportedProblems = problems;
 }
 
 int Host::unauthenticatedCount() const {
@@ -207,7 +255,7 @@ void Host::accept(qintptr descriptor) {
 // goes quietly, a connection before its handshake with a line.
 void Host::drop(Pending* victim) {
     if (!victim->refused)
-        log(victim->origin.shown,
+        log(victim->origin.key, victim->origin.shown,
             QStringLiteral("dropped before its handshake to make room: %1 holds %2 "
                            "unauthenticated connections")
                 .arg(victim->origin.key)
@@ -217,7 +265,7 @@ void Host::drop(Pending* victim) {
 }
 
 void Host::turnAway(Pending* pending, const QString& reason) {
-    log(pending->origin.shown, reason);
+    log(pending->origin.key, pending->origin.shown, reason);
     pending->deleteLater();
 }
 
@@ -242,9 +290,30 @@ void Host::startTls(Pending* pending) {
     connect(socket, &QSslSocket::encrypted, pending, [this, pending, socket] {
         socket->disconnect(pending);
         const QString id = identityOf(socket->peerCertificate());
-        if (const Status s = checkClientIdentity(id, m_identity.id, &m_authorized); !s.ok())
+        if (const Status s = checkClientIdentity(id, m_identity.id, &m_authorized); !s.ok()) {
+            reportTrustProblems();
             return refuse(socket, pending, s.error, s.reason);
-        admit(socket, pending, QStringLiteral("identity %1").arg(id));
+        }
+        QStringList classes;
+        if (id != m_identity.id) {
+            bool listed = false;
+            m_authorized.classesOf(id, &listed, &classes);
+            reportTrustProblems();
+        }
+        ClassFilter allowed;
+        if (!classes.isEmpty()) {
+            allowed = [id, classes](const QString& className) {
+                if (classMatches(classes, className))
+                    return Status();
+                return Status::failure(
+                    Error::NotAuthorized,
+                    QStringLiteral("class %1 is not allowed for client identity %2 on %3. The "
+                                   "host's user can allow it with: %4")
+                        .arg(quoted(className), id, QSysInfo::machineHostName(),
+                             allowCommand(id, classes, className)));
+            };
+        }
+        admit(socket, pending, QStringLiteral("identity %1").arg(id), allowed);
     });
     socket->startServerEncryption();
 }
@@ -258,7 +327,7 @@ void Host::startPlain(Pending* pending) {
         return refuse(socket, pending, Error::LevelRefused,
                       QStringLiteral("this host accepts no requests without authentication (level "
                                      "1, No Authentication): pick another authentication level, or "
-                                     "start automation-host with --allow-anonymous"));
+                                     "start automation-host with --allow-anonymous=CLASSES"));
     // Anonymous clients stay in the unauthenticated slots, and keep at most
     // half of them, so that authenticating clients always get through.
     if (m_anonymous >= m_options.maxUnauthenticated / 2)
@@ -268,13 +337,25 @@ void Host::startPlain(Pending* pending) {
     ++m_anonymous;
     connect(socket, &QObject::destroyed, this, [this] { --m_anonymous; });
     // They share their origin's slots even when admitted.
-    admit(socket, pending, QStringLiteral("anonymous client from %1").arg(pending->origin.key));
+    const QStringList classes = m_options.anonymousClasses;
+    admit(socket, pending, QStringLiteral("anonymous client from %1").arg(pending->origin.key),
+          [classes](const QString& className) {
+              if (classMatches(classes, className))
+                  return Status();
+              return Status::failure(
+                  Error::HostRefused,
+                  QStringLiteral("class %1 is not allowed for anonymous clients on %2. The "
+                                 "host's user can allow it by adding it to the classes of "
+                                 "automation-host --allow-anonymous=CLASSES")
+                      .arg(quoted(className), QSysInfo::machineHostName()));
+          });
 }
 
-void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer) {
+void Host::admit(QAbstractSocket* socket, Pending* pending, const QString& peer,
+                 ClassFilter allowed) {
     socket->setParent(nullptr);
     delete pending;
-    addConnection(socket, peer);
+    addConnection(socket, peer, std::move(allowed));
 }
 
 // The reason reaches the client in its own protocol; the connection keeps
@@ -283,7 +364,7 @@ void Host::refuse(QIODevice* socket, Pending* pending, Error error, const QStrin
     pending->deadline.stop();
     pending->refused = true;
     pending->lingering = socket;
-    log(pending->origin.shown, reason);
+    log(pending->origin.key, pending->origin.shown, reason);
     // After refuseAndClose(), which cuts every connection the socket had:
     // this one must stay, or the slot is never given back.
     refuseAndClose(socket, error, reason);
@@ -354,7 +435,7 @@ void Host::activate(const QString& peer, const QString& className, QObject* cont
                 if (result.error == Error::NotRegistered) {
                     failed.error = Error::HostRefused;
                     failed.reason = QStringLiteral("class %1 is not registered on %2")
-                                        .arg(className, QSysInfo::machineHostName());
+                                        .arg(quoted(className), QSysInfo::machineHostName());
                 }
                 done(failed);
             });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "loglimiter.h"
+
 #include <automation/broker.h>
 #include <automation/identity.h>
 #include <automation/trust.h>
@@ -15,8 +17,10 @@ namespace automation {
 
 struct HostOptions {
     Broker::Limits limits{64, 16, 64, 10000, 60000};
-    int handshakeMs = 5000;       // from accepting to a checked peer
-    bool allowAnonymous = false;  // serve level "1" (plain TCP, no identity)
+    int handshakeMs = 5000;        // from accepting to a checked peer
+    bool allowAnonymous = false;   // serve level "1" (plain TCP, no identity)
+    QStringList anonymousClasses;  // the class patterns anonymous clients may create
+    LogLimiter::Rules logRules;    // refusals and ended calls written per peer and window
     // Objects made through the host: one client's (the anonymous ones'
     // together), and all but the owner's together. A server serves at most
     // Broker::Limits().maxPerPeer connections of the host's process; what
@@ -35,8 +39,11 @@ struct HostOptions {
 // (0x16) from a plain frame ('A'). A TLS client is served when it presents
 // this user's own identity or one listed in authorized_clients; a plain one
 // only with allowAnonymous. Until a client is checked it counts against its
-// origin's share (peers.h), afterwards against its identity's; every
-// refusal is one line on stderr.
+// origin's share (peers.h), afterwards against its identity's. An
+// authorized client creates the classes its entry names (every class without
+// a list), an anonymous one those of anonymousClasses. Every refusal is one
+// line on stderr, peer text escaped, and a peer's repeated refusals are
+// summed up.
 class Host : public Broker {
     Q_OBJECT
 public:
@@ -65,18 +72,25 @@ private:
     class Pending;
     void startTls(Pending* pending);
     void startPlain(Pending* pending);
-    void admit(QAbstractSocket* socket, Pending* pending, const QString& peer);
+    void admit(QAbstractSocket* socket, Pending* pending, const QString& peer,
+               ClassFilter allowed = {});
     void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
     void turnAway(Pending* pending, const QString& reason);
     void drop(Pending* victim);
     int unauthenticatedCount() const;
-    void log(const QString& peer, const QString& reason) const;
+    // key groups a peer's refusals for the log's limit: its origin until it
+    // is checked, what the broker calls it after.
+    void log(const QString& key, const QString& peer, const QString& reason);
+    void reportTrustProblems();
     std::shared_ptr<void> takeShare(const QString& peer, QString* refusal);
 
     HostOptions m_options;
     Identity m_identity;
     QSslConfiguration m_tls;
     TrustFile m_authorized;
+    QStringList m_reportedProblems;  // of authorized_clients, said once
+    LogLimiter m_refusals;
+    LogLimiter m_endedCalls;
     QList<QTcpServer*> m_servers;
     QHash<QString, int>
         m_objects;  // per client (anonymous ones together), and "" for all but the owner

@@ -6,6 +6,7 @@
 #include "socketactivation.h"
 
 #include <automation/environment.h>
+#include <automation/printable.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,6 +26,21 @@ using namespace automation;
 struct Endpoint {
     QHostAddress address;
     quint16 port = 0;
+};
+
+// What the command line (and the environment) ask of the host.
+struct HostSettings {
+    HostOptions options;
+    QList<Endpoint> endpoints;  // none: the loopback defaults, unless sockets are passed in
+    int idleMs = 60000;         // after socket activation
+};
+
+// The settings, or what to say instead of starting: the help (exit code 0)
+// or why the command line cannot be followed.
+struct ParsedOptions {
+    std::optional<HostSettings> settings;
+    QString message;
+    int exitCode = 0;
 };
 
 // ADDRESS:PORT, with an IPv6 address in brackets ([::1]:PORT).
@@ -53,16 +69,10 @@ std::optional<Endpoint> parseEndpoint(const QString& text) {
     return e;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("automation-host"));
-    // A client that goes away mid-write must not take the host with it.
-    std::signal(SIGPIPE, SIG_IGN);
-
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+ParsedOptions parseOptions(const QStringList& arguments) {
+    const auto failure = [](const QString& message) {
+        return ParsedOptions{std::nullopt, QStringLiteral("automation-host: ") + message, 2};
+    };
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral(
@@ -72,7 +82,8 @@ int main(int argc, char** argv) {
             "authorized_clients (automationctl authorize), or this user's own.\n"
             "Listens on the loopback addresses at port %1 unless told otherwise.")
             .arg(DefaultHostPort));
-    parser.addHelpOption();
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show these options."));
     const QCommandLineOption listenOption(
         QStringLiteral("listen"),
         QStringLiteral("Listen at ADDRESS:PORT ([ADDRESS]:PORT for IPv6; port 0 picks a free "
@@ -83,9 +94,26 @@ int main(int argc, char** argv) {
                                        QStringLiteral("N"), QStringLiteral("64"));
     const QCommandLineOption perPeerOption(
         QStringLiteral("max-per-peer"),
-        QStringLiteral("Connections one client may hold: per identity once authenticated, per "
-                       "address before (default 16)."),
+        QStringLiteral("Connections one client may hold: per identity once authenticated; "
+                       "before, per local user on loopback, else per IPv4 address or IPv6 /64 "
+                       "network (default 16)."),
         QStringLiteral("N"), QStringLiteral("16"));
+    const QCommandLineOption unauthenticatedOption(
+        QStringLiteral("max-unauthenticated"),
+        QStringLiteral("Of the connections, those not authenticated yet and anonymous ones "
+                       "together; anonymous ones at most half of these (default 32)."),
+        QStringLiteral("N"), QStringLiteral("32"));
+    const QCommandLineOption objectsPerPeerOption(
+        QStringLiteral("max-objects-per-peer"),
+        QStringLiteral("Objects one client (all anonymous clients together) may hold through "
+                       "the host (default 8)."),
+        QStringLiteral("N"), QStringLiteral("8"));
+    const QCommandLineOption objectsOfOthersOption(
+        QStringLiteral("max-objects-of-others"),
+        QStringLiteral("Objects all clients but the host's own user may hold through the host "
+                       "together; a server serves 32 connections of the host, and the rest is "
+                       "kept for its owner (default 24)."),
+        QStringLiteral("N"), QStringLiteral("24"));
     const QCommandLineOption requestOption(
         QStringLiteral("request-timeout"),
         QStringLiteral("Milliseconds a client has to complete a request it started (default "
@@ -103,11 +131,156 @@ int main(int argc, char** argv) {
         QStringLiteral("MS"), QStringLiteral("60000"));
     const QCommandLineOption anonymousOption(
         QStringLiteral("allow-anonymous"),
-        QStringLiteral("Also serve requests without authentication (level 1, No "
-                       "Authentication) from anyone who can reach the host. Off by default."));
-    parser.addOptions({listenOption, maxOption, perPeerOption, requestOption, handshakeOption,
+        QStringLiteral("Also serve requests without authentication (level 1, No Authentication) "
+                       "from anyone who can reach the host, for these classes only: a comma-"
+                       "separated list of class names, where * matches any run of characters "
+                       "and ? any one (--allow-anonymous=Server.Application,Test.*). Off by "
+                       "default."),
+        QStringLiteral("CLASSES"));
+    parser.addOptions({helpOption, listenOption, maxOption, perPeerOption, unauthenticatedOption,
+                       objectsPerPeerOption, objectsOfOthersOption, requestOption, handshakeOption,
                        idleOption, anonymousOption});
-    parser.process(app);
+    const QString anonymousUsage = QStringLiteral(
+        "--allow-anonymous takes the classes anonymous clients may create, e.g. "
+        "--allow-anonymous=Server.Application,Test.* (* for every class)");
+    if (!parser.parse(arguments)) {
+        if (parser.errorText().contains(QLatin1String("allow-anonymous")))
+            return failure(anonymousUsage);
+        return failure(parser.errorText());
+    }
+    if (parser.isSet(helpOption))
+        return {std::nullopt, parser.helpText(), 0};
+
+    HostSettings settings;
+    HostOptions& options = settings.options;
+    // Before the arguments: a bare --allow-anonymous takes the next one.
+    if (parser.isSet(anonymousOption)) {
+        QString error;
+        if (!parseClassPatterns(parser.values(anonymousOption).join(QLatin1Char(',')),
+                                &options.anonymousClasses, &error))
+            return failure(QStringLiteral("%1: %2").arg(anonymousUsage, error));
+        options.allowAnonymous = true;
+    }
+
+    if (!parser.positionalArguments().isEmpty())
+        return failure(QStringLiteral("unexpected argument %1")
+                           .arg(quoted(parser.positionalArguments().constFirst())));
+
+    const auto number = [&](const QCommandLineOption& option, int* value) {
+        bool ok = false;
+        *value = parser.value(option).toInt(&ok);
+        return ok && *value > 0;
+    };
+    bool idleOk = false;
+    settings.idleMs = parser.value(idleOption).toInt(&idleOk);
+    if (!number(maxOption, &options.limits.maxConnections) ||
+        !number(perPeerOption, &options.limits.maxPerPeer) ||
+        !number(unauthenticatedOption, &options.maxUnauthenticated) ||
+        !number(objectsPerPeerOption, &options.maxObjectsPerPeer) ||
+        !number(objectsOfOthersOption, &options.maxObjectsOfOthers) ||
+        !number(requestOption, &options.limits.requestMs) ||
+        !number(handshakeOption, &options.handshakeMs) || !idleOk || settings.idleMs < 0)
+        return failure(
+            QStringLiteral("--max-connections, --max-per-peer, --max-unauthenticated, "
+                           "--max-objects-per-peer, --max-objects-of-others, --request-timeout "
+                           "and --handshake-timeout take positive numbers, --exit-idle-time a "
+                           "number from 0"));
+
+    for (const QString& text : parser.values(listenOption)) {
+        const auto endpoint = parseEndpoint(text);
+        if (!endpoint)
+            return failure(QStringLiteral("--listen %1: expected ADDRESS:PORT or "
+                                          "[IPv6-ADDRESS]:PORT")
+                               .arg(text));
+        settings.endpoints.append(*endpoint);
+    }
+
+    // For tests, which wait for the summary of a refusal storm.
+    if (qEnvironmentVariableIsSet("AUTOMATION_HOST_LOG_WINDOW_MS")) {
+        bool ok = false;
+        options.logRules.windowMs =
+            qEnvironmentVariableIntValue("AUTOMATION_HOST_LOG_WINDOW_MS", &ok);
+        if (!ok || options.logRules.windowMs <= 0)
+            return failure(QStringLiteral(
+                "AUTOMATION_HOST_LOG_WINDOW_MS takes a positive number of milliseconds"));
+    }
+    return {settings, {}, 0};
+}
+
+QString shownAddress(const QTcpServer* server) {
+    const QHostAddress a = server->serverAddress();
+    const QString address = a.protocol() == QAbstractSocket::IPv6Protocol
+                                ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
+                                : a.toString();
+    return address + QLatin1Char(':') + QString::number(server->serverPort());
+}
+
+// Takes the sockets the service manager passed, or binds those the settings
+// name (the loopback defaults when there are neither).
+Status listen(Host& host, const HostSettings& settings, const QList<int>& passed) {
+    for (int descriptor : passed) {
+        if (const Status s = host.adopt(descriptor); !s.ok())
+            return Status::failure(
+                s.error, QStringLiteral("cannot take socket %1: %2").arg(descriptor).arg(s.reason));
+    }
+    QList<Endpoint> endpoints = settings.endpoints;
+    const bool defaults = endpoints.isEmpty() && passed.isEmpty();
+    if (defaults)
+        endpoints = {{QHostAddress(QHostAddress::LocalHost), DefaultHostPort},
+                     {QHostAddress(QHostAddress::LocalHostIPv6), DefaultHostPort}};
+    for (const Endpoint& e : std::as_const(endpoints)) {
+        const Status s = host.listen(e.address, e.port);
+        if (s.ok())
+            continue;
+        // A machine without IPv6 loopback still serves on 127.0.0.1.
+        if (defaults && e.address.protocol() == QAbstractSocket::IPv6Protocol)
+            continue;
+        return Status::failure(s.error, QStringLiteral("cannot listen at %1 port %2: %3")
+                                            .arg(e.address.toString())
+                                            .arg(e.port)
+                                            .arg(s.reason));
+    }
+    return {};
+}
+
+// Who the host is and where it listens on stdout; on stderr what makes it
+// reachable by more than this machine's users' authorized clients.
+void announce(const Host& host, const Identity& identity, const HostOptions& options) {
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out << "automation-host identity " << identity.id << Qt::endl;
+    for (const QTcpServer* server : host.servers()) {
+        if (!server->serverAddress().isLoopback())
+            err << "automation-host: " << shownAddress(server)
+                << " is not a loopback address: other machines can reach this host there"
+                << Qt::endl;
+        out << "automation-host listening on " << shownAddress(server) << Qt::endl;
+    }
+    if (options.allowAnonymous)
+        err << printable(QStringLiteral("automation-host: --allow-anonymous: requests without "
+                                        "authentication (level 1) are served for anyone who can "
+                                        "reach the addresses above, for the classes %1")
+                             .arg(options.anonymousClasses.join(QLatin1Char(','))))
+            << Qt::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("automation-host"));
+    // A client that goes away mid-write must not take the host with it.
+    std::signal(SIGPIPE, SIG_IGN);
+    QTextStream err(stderr);
+
+    const ParsedOptions parsed = parseOptions(QCoreApplication::arguments());
+    if (!parsed.settings) {
+        (parsed.exitCode == 0 ? QTextStream(stdout) : QTextStream(stderr))
+            << parsed.message << (parsed.message.endsWith(QLatin1Char('\n')) ? "" : "\n")
+            << Qt::flush;
+        return parsed.exitCode;
+    }
+    const HostSettings& settings = *parsed.settings;
     // The host starts servers as the user it runs as; as root that would be
     // any registered program with every right.
     if (::geteuid() == 0) {
@@ -117,87 +290,24 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    HostOptions options;
-    options.allowAnonymous = parser.isSet(anonymousOption);
-    const auto number = [&](const QCommandLineOption& option, int* value) {
-        bool ok = false;
-        *value = parser.value(option).toInt(&ok);
-        return ok && *value > 0;
-    };
-    bool idleOk = false;
-    const int idleMs = parser.value(idleOption).toInt(&idleOk);
-    if (!number(maxOption, &options.limits.maxConnections) ||
-        !number(perPeerOption, &options.limits.maxPerPeer) ||
-        !number(requestOption, &options.limits.requestMs) ||
-        !number(handshakeOption, &options.handshakeMs) || !idleOk || idleMs < 0) {
-        err << "automation-host: --max-connections, --max-per-peer, --request-timeout and "
-               "--handshake-timeout take positive numbers, --exit-idle-time a number from 0"
-            << Qt::endl;
-        return 2;
-    }
-
-    QList<Endpoint> endpoints;
-    for (const QString& text : parser.values(listenOption)) {
-        const auto endpoint = parseEndpoint(text);
-        if (!endpoint) {
-            err << "automation-host: --listen " << text
-                << ": expected ADDRESS:PORT or [IPv6-ADDRESS]:PORT" << Qt::endl;
-            return 2;
-        }
-        endpoints.append(*endpoint);
-    }
     QList<int> passed;
     QString passError;
     if (!passedListeningSockets(&passed, &passError)) {
         err << "automation-host: " << passError << Qt::endl;
         return 1;
     }
-    const bool defaults = endpoints.isEmpty() && passed.isEmpty();
-    if (defaults)
-        endpoints = {{QHostAddress(QHostAddress::LocalHost), DefaultHostPort},
-                     {QHostAddress(QHostAddress::LocalHostIPv6), DefaultHostPort}};
-
     Identity identity;
     if (const Status s = loadIdentity(&identity); !s.ok()) {
         err << "automation-host: " << s.reason << Qt::endl;
         return 1;
     }
-    Host host(options, identity);
-    for (int descriptor : passed) {
-        if (const Status s = host.adopt(descriptor); !s.ok()) {
-            err << "automation-host: cannot take socket " << descriptor << ": " << s.reason
-                << Qt::endl;
-            return 1;
-        }
-    }
-    for (const Endpoint& e : endpoints) {
-        const Status s = host.listen(e.address, e.port);
-        if (s.ok())
-            continue;
-        // A machine without IPv6 loopback still serves on 127.0.0.1.
-        if (defaults && e.address.protocol() == QAbstractSocket::IPv6Protocol)
-            continue;
-        err << "automation-host: cannot listen at " << e.address.toString() << " port " << e.port
-            << ": " << s.reason << Qt::endl;
+    Host host(settings.options, identity);
+    if (const Status s = listen(host, settings, passed); !s.ok()) {
+        err << "automation-host: " << s.reason << Qt::endl;
         return 1;
     }
-    out << "automation-host identity " << identity.id << Qt::endl;
-    for (const QTcpServer* server : host.servers()) {
-        const QHostAddress a = server->serverAddress();
-        const QString shown = a.protocol() == QAbstractSocket::IPv6Protocol
-                                  ? QLatin1Char('[') + a.toString() + QLatin1Char(']')
-                                  : a.toString();
-        if (!a.isLoopback())
-            err << "automation-host: " << shown << ':' << server->serverPort()
-                << " is not a loopback address: other machines can reach this host there"
-                << Qt::endl;
-        out << "automation-host listening on " << shown << ':' << server->serverPort() << Qt::endl;
-    }
-    if (options.allowAnonymous)
-        err << "automation-host: --allow-anonymous: requests without authentication (level 1) are "
-               "served for anyone who can reach the addresses above"
-            << Qt::endl;
+    announce(host, identity, settings.options);
     if (!passed.isEmpty())
-        exitWhenIdle(&host, passed, idleMs);
+        exitWhenIdle(&host, passed, settings.idleMs);
     return QCoreApplication::exec();
 }

@@ -4,6 +4,7 @@
 #include <automation/environment.h>
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
+#include <automation/printable.h>
 #include <automation/remoteactivation.h>
 #include <automation/trust.h>
 
@@ -47,33 +48,6 @@ struct Command {
     // values (negative numbers among them) after its names.
     const char* details = "";
 };
-
-// Text from a server or a host, safe to print on a terminal: C0 controls,
-// DEL and C1 controls, the line and paragraph separators and the bidi
-// overrides are shown as escapes, so that no peer can move the cursor,
-// retitle the terminal, reorder what is shown or forge a line of output.
-QString printable(const QString& text) {
-    QString shown;
-    shown.reserve(text.size());
-    for (const QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool control = u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 ||
-                             (u >= 0x202a && u <= 0x202e) || (u >= 0x2066 && u <= 0x2069);
-        if (!control)
-            shown += c;
-        else if (u == '\n')
-            shown += QLatin1String("\\n");
-        else if (u == '\t')
-            shown += QLatin1String("\\t");
-        else if (u == '\r')
-            shown += QLatin1String("\\r");
-        else if (u < 0x80)
-            shown += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else
-            shown += QStringLiteral("\\u%1").arg(uint(u), 4, 16, QLatin1Char('0'));
-    }
-    return shown;
-}
 
 int failed(const Status& status) {
     err << "automationctl: " << printable(status.reason) << Qt::endl;
@@ -901,11 +875,17 @@ int listTrust(TrustFile::Kind kind) {
     for (const TrustEntry& e : std::as_const(entries)) {
         if (kind == TrustFile::Kind::KnownHosts)
             out << e.machine << ' ';
+        if (!e.classes.isEmpty())
+            out << "classes=\"" << e.classes.join(QLatin1Char(',')) << "\" ";
         out << e.identity;
         if (!e.comment.isEmpty())
             out << ' ' << e.comment;
         out << '\n';
     }
+    // Entries the host leaves out, so that the user learns of them here too.
+    for (const QString& problem : file.problems())
+        err << "automationctl: " << file.path() << ' ' << problem << "; the entry is ignored"
+            << Qt::endl;
     return 0;
 }
 
@@ -924,17 +904,39 @@ int removeTrust(TrustFile::Kind kind, const QString& key, const QString& id) {
     return 0;
 }
 
+QString classesText(const QStringList& classes) {
+    return classes.isEmpty() ? QStringLiteral("every class")
+                             : QStringLiteral("classes ") + classes.join(QLatin1Char(','));
+}
+
+// Without --classes an identity that is authorized already keeps what it
+// may create: the command never widens it unasked.
 int authorize(QCommandLineParser& parser, const QStringList& args) {
     QString id;
     if (!typedIdentity("authorize", args.at(0), &id))
         return 2;
+    const bool limited = parser.isSet(QStringLiteral("classes"));
+    QStringList classes;
+    QString error;
+    if (limited && !parseClassPatterns(parser.value(QStringLiteral("classes")), &classes, &error)) {
+        err << "automationctl authorize: --classes: " << error << Qt::endl;
+        return 2;
+    }
     TrustFile clients(TrustFile::Kind::AuthorizedClients);
-    bool added = false;
+    bool found = false;
+    QStringList current;
+    if (const Status s = clients.classesOf(id, &found, &current); !s.ok())
+        return failed(s);
+    if (found && !limited) {
+        out << "already authorized " << id << " for " << classesText(current) << " in "
+            << clients.path() << '\n';
+        return 0;
+    }
     if (const Status s =
-            clients.add({QString(), id, parser.value(QStringLiteral("comment"))}, &added);
+            clients.replace({QString(), id, parser.value(QStringLiteral("comment")), classes});
         !s.ok())
         return failed(s);
-    out << (added ? "authorized " : "already authorized ") << id << " in " << clients.path()
+    out << "authorized " << id << " for " << classesText(classes) << " in " << clients.path()
         << '\n';
     return 0;
 }
@@ -1043,10 +1045,20 @@ const std::map<QString, Command>& commands() {
               return removeTrust(TrustFile::Kind::KnownHosts, args.at(0), args.value(1));
           }}},
         {QStringLiteral("authorize"),
-         {"IDENTITY", "Let the client with IDENTITY use automation-host as this user.", authorize,
-          addComment}},
+         {"IDENTITY",
+          "Let the client with IDENTITY use automation-host as this user, for every class or "
+          "those --classes names (replacing what it may create).",
+          authorize,
+          [](QCommandLineParser& p) {
+              p.addOption({QStringLiteral("classes"),
+                           QStringLiteral("Only these classes: a comma-separated list of class "
+                                          "names, where * matches any run of characters and ? "
+                                          "any one, e.g. 'Server.Application,Office.*'."),
+                           QStringLiteral("LIST")});
+              addComment(p);
+          }}},
         {QStringLiteral("clients"),
-         {"", "List the authorized clients: identity, comment.",
+         {"", "List the authorized clients: classes they are limited to, identity, comment.",
           [](QCommandLineParser&, const QStringList&) {
               return listTrust(TrustFile::Kind::AuthorizedClients);
           }}},

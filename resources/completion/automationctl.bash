@@ -21,7 +21,7 @@ declare -gA _automationctl_commands=(
     [add-host]="MACHINE IDENTITY|--yes --comment="
     [hosts]="|"
     [remove-host]="MACHINE IDENTITY|"
-    [authorize]="IDENTITY|--comment="
+    [authorize]="IDENTITY|--classes= --comment="
     [clients]="|"
     [revoke]="IDENTITY|"
 )

@@ -98,15 +98,17 @@ private slots:
         QTest::addColumn<QString>("storm");
         QTest::addColumn<QStringList>("hostArgs");
         QTest::addColumn<QString>("logged");
-        QTest::newRow("refused plain creates, reset")
-            << "plain reset" << QStringList() << "accepts no requests without authentication";
+        // What a storm from the test's own user leaves in the log depends on
+        // how the host's reads and accepts interleave: only the owner counts.
+        QTest::newRow("refused plain creates, reset") << "plain reset" << QStringList() << "";
         QTest::newRow("TLS handshakes without a certificate")
-            << "no certificate" << QStringList() << "presented no certificate";
+            << "no certificate" << QStringList() << "";
         QTest::newRow("two other users, idle, from four addresses")
             << "other users" << QStringList()
             << "too many unauthenticated connections from local user 65533";
         QTest::newRow("anonymous clients that stay")
-            << "anonymous" << QStringList{"--allow-anonymous"} << "too many anonymous connections";
+            << "anonymous" << QStringList{"--allow-anonymous=Server.Application"}
+            << "too many anonymous connections";
     }
     void ownerServedThroughStorm() {
         QFETCH(QString, storm);
@@ -200,7 +202,7 @@ private slots:
     // the server still has room for the owner's.
     void anonymousObjectsLeaveRoomForTheOwner() {
         HostProcess host;
-        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"}));
         qputenv("AUTOMATION_HOST_PORT", QByteArray::number(host.port()));
         std::vector<std::unique_ptr<QTcpSocket>> held;
         QString refusal;
@@ -232,7 +234,7 @@ private slots:
     // the kernel, not in the host's memory.
     void unreadAnswersDoNotGrowTheHost() {
         HostProcess host;
-        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"}));
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         QVERIFY(fd >= 0);
         const int small = 4096;  // the client's side holds few of the answers

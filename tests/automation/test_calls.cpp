@@ -122,7 +122,7 @@ private slots:
             m_host.emplace();
             QStringList args{"--listen", "127.0.0.1:0"};
             if (route == QLatin1String("1"))
-                args << "--allow-anonymous";
+                args << "--allow-anonymous=Server.Application";
             QVERIFY(m_host->start(args));
             qputenv("AUTOMATION_HOST_PORT", QByteArray::number(m_host->port()));
             QCOMPARE(RemoteActivation().SetRemoteActivation(true, App, std::nullopt, "127.0.0.1",

@@ -20,6 +20,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <map>
 #include <optional>
 
 using namespace automation;
@@ -345,7 +346,7 @@ private slots:
     // same relay sees the class name at No Authentication.
     void privacyHidesTheRequest() {
         HostProcess host;
-        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"}));
         Relay relay(host.port());
         QVERIFY(relay.listen(QHostAddress::LocalHost, 0));
         useHost(relay.serverPort());
@@ -379,7 +380,8 @@ private slots:
             QTRY_VERIFY(host.errors().contains("refused 127.0.0.1:"));
         }
         HostProcess open;
-        QVERIFY(open.start({"--listen", "127.0.0.1:0", "--allow-anonymous"}, {true, false, false}));
+        QVERIFY(open.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"},
+                           {true, false, false}));
         QTRY_VERIFY(open.errors().contains("--allow-anonymous"));
         useHost(open.port());
         const CreateResult r = createObject(App);
@@ -559,8 +561,8 @@ private slots:
 
     void hostSurvivesBadClients() {
         HostProcess host;
-        QVERIFY(host.start(
-            {"--listen", "127.0.0.1:0", "--request-timeout", "500", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--request-timeout", "500",
+                            "--allow-anonymous=Server.Application"}));
         const quint16 port = host.port();
         {
             RawClient garbage(port);
@@ -602,8 +604,8 @@ private slots:
 
     void connectionLimit() {
         HostProcess host;
-        QVERIFY(
-            host.start({"--listen", "127.0.0.1:0", "--max-connections", "3", "--allow-anonymous"}));
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--max-connections", "3",
+                            "--allow-anonymous=Server.Application"}));
         // Three held connections are the most; the fourth is turned away.
         RawClient a(host.port()), b(host.port()), c(host.port());
         QVERIFY(a.connected() && b.connected() && c.connected());
@@ -617,6 +619,142 @@ private slots:
         QVERIFY(d.connected());
         QVERIFY(d.closedByHost());
         QTRY_VERIFY(host.errors().contains("too many connections (at most 3)"));
+    }
+
+    // Peer text in the host's log is quoted and escaped: a class name can
+    // neither forge a line of its own nor drive the terminal that shows it.
+    void logLinesCannotBeForged_data() {
+        QTest::addColumn<bool>("tls");
+        QTest::newRow("authenticated, class not registered") << true;
+        QTest::newRow("anonymous, class not allowed") << false;
+    }
+    void logLinesCannotBeForged() {
+        QFETCH(bool, tls);
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"}));
+        const QString forged = QStringLiteral("Forged\nautomation-host: refused X\x1b]0;title\a");
+        RawClient client(host.port(), tls);
+        QVERIFY(tls ? client.encrypted() : client.connected());
+        client.send(frame(wire::Type::Create, forged));
+        const auto reply = client.reply();
+        QVERIFY(reply);
+        QCOMPARE(reply->type, wire::Type::Failed);
+
+        const QString escaped = QStringLiteral(
+            "class \"Forged\\nautomation-host: refused X\\x1b]0;title\\x07\" is not ");
+        QTRY_VERIFY(host.errors().contains(escaped));
+        const QString errors = host.errors();
+        QVERIFY2(!errors.contains(QChar(0x1b)) && !errors.contains(QChar(0x07)),
+                 qPrintable(errors));
+        const QStringList lines = errors.split('\n');
+        QCOMPARE(lines.filter("automation-host: refused X").size(), 1);
+        const QStringList refusal = lines.filter(escaped);
+        QCOMPARE(refusal.size(), 1);
+        QVERIFY2(refusal.first().startsWith("automation-host: refused "), qPrintable(errors));
+    }
+
+    // A reconnect loop leaves a few lines, not one a connection: a peer's
+    // first refusals in full, then one line that counts the rest when the
+    // window closes, after which the next refusal is shown again.
+    void refusalStormIsSummedUp() {
+        HostProcess host;
+        host.home().setEnvironment("AUTOMATION_HOST_LOG_WINDOW_MS", "5000");
+        QVERIFY(host.start());
+        constexpr int Storm = 300;
+        constexpr int Burst = 5;
+        for (int i = 0; i < Storm; ++i) {
+            RawClient client(host.port());
+            QVERIFY(client.connected());
+            client.send(frame(wire::Type::Create));
+            // A LevelRefused answer, or none when turned away; either way
+            // the host is done with it.
+            if (const auto reply = client.reply())
+                QCOMPARE(CreateError(reply->code), CreateError::LevelRefused);
+            client.abort();
+        }
+        const QRegularExpression summary(
+            "^automation-host: refused (\\d+) more connections or requests from local user \\d+ "
+            "in the last 5 s$",
+            QRegularExpression::MultilineOption);
+        QTRY_VERIFY_WITH_TIMEOUT(summary.match(host.errors()).hasMatch(), 30000);
+        const QString full = QStringLiteral("automation-host: refused 127.0.0.1:");
+        QStringList lines = host.errors().split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(lines.filter(full).size() == Burst, qPrintable(lines.join('\n')));
+        QCOMPARE(lines.filter(summary).size(), 1);
+        QCOMPARE(summary.match(host.errors()).captured(1).toInt(), Storm - Burst);
+        QCOMPARE(lines.size(), Burst + 1);
+
+        RawClient late(host.port());
+        QVERIFY(late.connected());
+        late.send(frame(wire::Type::Create));
+        late.reply();  // answered or turned away: refused all the same
+        QTRY_COMPARE(host.errors().split('\n').filter(full).size(), Burst + 1);
+    }
+
+    // An authorized client limited to some classes, and anonymous clients,
+    // create what they may; for the rest they are told what would allow it.
+    void classesAllowedPerClient() {
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "127.0.0.1:0", "--allow-anonymous=test.obj?ct"}));
+        QCOMPARE(host.home().run(host.home().install(TEST_SERVER)), 0);  // registers Test.*
+        const QString ctl = host.home().install(automationctl());
+        const QString id = clientIdentity();
+        QCOMPARE(host.home().run(ctl, {"authorize", id, "--classes", "Test.*"}), 0);
+
+        const struct {
+            bool tls;
+            QString className;
+            CreateError error;  // None: served
+            QString says;
+        } cases[] = {
+            {true, "Test.Object", CreateError::None, {}},
+            {true, App, CreateError::NotAuthorized,
+             QStringLiteral("automationctl authorize %1 --classes 'Test.*,Server.Application'")
+                 .arg(id)},
+            {false, "TEST.OBJECT", CreateError::None, {}},
+            {false, App, CreateError::HostRefused, "--allow-anonymous=CLASSES"},
+        };
+        for (const auto& c : cases) {
+            RawClient client(host.port(), c.tls);
+            QVERIFY(c.tls ? client.encrypted() : client.connected());
+            client.send(frame(wire::Type::Create, c.className));
+            const auto reply = client.reply();
+            QVERIFY(reply);
+            if (c.error == CreateError::None) {
+                QVERIFY2(reply->type == wire::Type::Created, qPrintable(reply->text));
+                continue;
+            }
+            QCOMPARE(reply->type, wire::Type::Failed);
+            QCOMPARE(CreateError(reply->code), c.error);
+            QVERIFY2(reply->text.contains("class \"Server.Application\" is not allowed") &&
+                         reply->text.contains(c.says),
+                     qPrintable(reply->text));
+        }
+        QTRY_VERIFY(host.errors().contains("is not allowed for anonymous clients"));
+        QVERIFY(host.errors().contains("is not allowed for client identity " + id));
+
+        // An entry whose option cannot be read allows nothing, and the host
+        // says so once, however often the client comes.
+        const QString file = host.home().root() + "/config/automation/authorized_clients";
+        QFile entry(file);
+        QVERIFY(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        entry.write("classes=Test.* " + id.toUtf8() + "\n");
+        entry.close();
+        host.home().giveAway(file);
+        for (int i = 0; i < 2; ++i) {
+            RawClient client(host.port(), true);
+            QVERIFY(client.encrypted());
+            client.send(frame(wire::Type::Create, "Test.Object"));
+            const auto reply = client.reply();
+            QVERIFY(reply);
+            QCOMPARE(CreateError(reply->code), CreateError::NotAuthorized);
+        }
+        QTRY_COMPARE(host.errors().split('\n').filter("not authorized").size(), 2);
+        const QStringList said = host.errors().split('\n').filter("the entry is ignored");
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().contains("line 1: the value of option \"classes\" is not in double "
+                                       "quotes"),
+                 qPrintable(said.first()));
     }
 
     void hostCommandLine() {
@@ -636,6 +774,16 @@ private slots:
             QVERIFY2(out.contains("--listen"), out.constData());
         }
         QCOMPARE(home.run(exe, {"--max-per-peer", "0"}, &out), 2);
+        // Anonymous clients are served a list of classes, never every class
+        // for want of one.
+        for (const QStringList& args :
+             QList<QStringList>{{"--allow-anonymous"},
+                                {"--allow-anonymous", "--listen", "127.0.0.1:0"},
+                                {"--allow-anonymous="},
+                                {"--allow-anonymous=Server.Application,,Test.*"}}) {
+            QCOMPARE(home.run(exe, args, &out), 2);
+            QVERIFY2(out.contains("--allow-anonymous=Server.Application,Test.*"), out.constData());
+        }
 
         // An address other machines can reach is said aloud (nothing is
         // sent to it: the host is stopped once it has spoken).
@@ -647,6 +795,52 @@ private slots:
         QVERIFY2(said.contains("is not a loopback address"), said.constData());
         wide.kill();
         wide.waitForFinished();
+    }
+
+    // Every option of --help is in the manual page, with the same default,
+    // and the page describes no option the host does not have.
+    void helpAndManualAgree() {
+        UserHome home;
+        QByteArray help;
+        QCOMPARE(home.run(home.install(HOST_EXE), {"--help"}, &help), 0);
+        QFile page(QStringLiteral(HOST_MANUAL));
+        QVERIFY(page.open(QIODevice::ReadOnly));
+        const QString manual = QString::fromUtf8(page.readAll());
+        QVERIFY(manual.contains("AUTOMATION_HOST_LOG_WINDOW_MS"));
+        // Option name to its description, from the help's table and from the
+        // page's OPTIONS section.
+        const auto options = [](const QString& text, const QRegularExpression& heading) {
+            std::map<QString, QString> found;
+            QString current;
+            for (const QString& line : text.split('\n')) {
+                if (const auto m = heading.match(line); m.hasMatch()) {
+                    current = m.captured(1);
+                    found[current] = line.mid(m.capturedEnd(1));
+                } else if (line.trimmed().isEmpty() || !line.front().isSpace()) {
+                    current.clear();
+                } else if (!current.isEmpty()) {
+                    found[current] += ' ' + line.trimmed();
+                }
+            }
+            return found;
+        };
+        const auto inHelp =
+            options(QString::fromUtf8(help), QRegularExpression("^  (?:-\\w, )?--([a-z-]+)"));
+        const QString section = manual.section("# OPTIONS", 1).section("\n# ", 0, 0);
+        const auto inManual =
+            options(section, QRegularExpression("^\\*(?:-\\w\\*, \\*)?--([a-z-]+)\\*"));
+        QStringList helpNames, manualNames;
+        for (const auto& [name, text] : inHelp)
+            helpNames << name;
+        for (const auto& [name, text] : inManual)
+            manualNames << name;
+        QCOMPARE(manualNames, helpNames);
+        QVERIFY(helpNames.contains("allow-anonymous") && helpNames.contains("help"));
+        const QRegularExpression byDefault("\\(default (\\d+)");
+        for (const auto& [name, text] : inHelp)
+            QVERIFY2(
+                byDefault.match(text).captured(1) == byDefault.match(inManual.at(name)).captured(1),
+                qPrintable(name + ": " + text + " / " + inManual.at(name)));
     }
 
 private:

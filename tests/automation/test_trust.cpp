@@ -427,6 +427,112 @@ private slots:
         QCOMPARE(entries, (QList<TrustEntry>{{"other", IdA, {}}}));
     }
 
+    // authorized_clients entries that name classes are read strictly: an
+    // option that cannot be read leaves the entry out, never allowing every
+    // class, and says why.
+    void clientEntriesWithClasses_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("classes");  // empty: every class
+        QTest::addColumn<QString>("problem");      // empty: the entry is read
+        const QStringList none;
+        QTest::newRow("no options") << IdA + " alice" << none << "";
+        QTest::newRow("classes") << "classes=\"Server.Application,Office.*\" " + IdA + " alice"
+                                 << QStringList{"Server.Application", "Office.*"} << "";
+        QTest::newRow("blanks in the list") << "classes=\" Server.Application , Office.* \"\t" + IdA
+                                            << QStringList{"Server.Application", "Office.*"} << "";
+        QTest::newRow("no quotes")
+            << "classes=Server.Application " + IdA << none << "not in double quotes";
+        QTest::newRow("no closing quote")
+            << "classes=\"Server.Application " + IdA << none << "no closing quote";
+        QTest::newRow("empty list") << "classes=\"\" " + IdA << none << "empty class pattern";
+        QTest::newRow("empty pattern")
+            << "classes=\"A,,B\" " + IdA << none << "empty class pattern";
+        QTest::newRow("unknown option")
+            << "from=\"10.0.0.1\" " + IdA << none << "unknown option \"from\"";
+        QTest::newRow("option names keep their case")
+            << "Classes=\"A\" " + IdA << none << "unknown option \"Classes\"";
+        QTest::newRow("given twice")
+            << "classes=\"A\",classes=\"B\" " + IdA << none << "given twice";
+        QTest::newRow("text after the value")
+            << "classes=\"A\"x " + IdA << none << "unexpected \"x\"";
+        QTest::newRow("no identity") << "classes=\"A\" alice" << none << "no identity";
+        QTest::newRow("options after the identity")
+            << IdA + " classes=\"A\"" << none << "options go before the identity";
+    }
+    void clientEntriesWithClasses() {
+        QFETCH(QString, line);
+        QFETCH(QStringList, classes);
+        QFETCH(QString, problem);
+        QVERIFY(makeOwnDirectory(m_env->configHome() + "/automation", Privacy::Owned).ok());
+        TrustFile clients(TrustFile::Kind::AuthorizedClients);
+        write(clients.path(), "# comment\n" + line.toUtf8() + "\n" + IdB.toUtf8() + "\n");
+        bool found = false;
+        QStringList allowed{"stale"};
+        QVERIFY(clients.classesOf(IdA, &found, &allowed).ok());
+        QCOMPARE(found, problem.isEmpty());
+        QCOMPARE(allowed, classes);
+        QCOMPARE(clients.problems().size(), problem.isEmpty() ? 0 : 1);
+        if (!problem.isEmpty())
+            QVERIFY2(clients.problems().first().startsWith("line 2: ") &&
+                         clients.problems().first().contains(problem),
+                     qPrintable(clients.problems().first()));
+        // The lines around it are read as ever.
+        QVERIFY(clients.classesOf(IdB, &found, &allowed).ok());
+        QVERIFY(found && allowed.isEmpty());
+    }
+
+    void classPatterns() {
+        const struct {
+            const char* patterns;
+            const char* name;
+            bool matches;
+        } cases[] = {
+            {"Server.Application", " server.APPLICATION ", true},
+            {"Office.*", "office.word", true},
+            {"Office.*", "Office", false},
+            {"Test.Obj?ct", "TEST.OBJECT", true},
+            {"Test.Obj?ct", "Test.Objct", false},
+            {"*", "Anything.At.All", true},
+            {"a*b*c", "aXXbYYc", true},
+            {"a*b*c", "aXXbYYcZ", false},
+            {"Server.Application,Office.*", "Office.Excel", true},
+            {"Server.Application,Office.*", "Server.Applications", false},
+        };
+        for (const auto& c : cases) {
+            QStringList patterns;
+            QString error;
+            QVERIFY2(parseClassPatterns(c.patterns, &patterns, &error), qPrintable(error));
+            QVERIFY2(classMatches(patterns, c.name) == c.matches,
+                     qPrintable(QStringLiteral("%1 against %2").arg(c.patterns, c.name)));
+        }
+        // A pattern made to backtrack still answers at once.
+        QStringList patterns;
+        QString error;
+        QVERIFY(parseClassPatterns(QString("*a").repeated(50) + "b", &patterns, &error));
+        QVERIFY(!classMatches(patterns, QString(4000, 'a')));
+        for (const char* bad : {"", "A,", "-x", "A\"B", "A\x01B"})
+            QVERIFY2(!parseClassPatterns(bad, &patterns, &error) && patterns.isEmpty(), bad);
+    }
+
+    // Replacing an identity's entries leaves one, with the new classes and
+    // the old comment: an older entry that allowed more would still count.
+    void replaceLeavesOneEntry() {
+        QVERIFY(makeOwnDirectory(m_env->configHome() + "/automation", Privacy::Owned).ok());
+        TrustFile clients(TrustFile::Kind::AuthorizedClients);
+        write(clients.path(), IdA.toUtf8() + " alice\n" + IdB.toUtf8() + " bob\nclasses=\"X\" " +
+                                  IdA.toLower().toUtf8() + "\nfrom=\"x\" " + IdA.toUtf8() + "\n");
+        QVERIFY(clients.replace({{}, IdA, {}, {"Server.Application"}}).ok());
+        QList<TrustEntry> entries;
+        QVERIFY(clients.entries(&entries).ok());
+        QCOMPARE(entries,
+                 (QList<TrustEntry>{{{}, IdA, "alice", {"Server.Application"}}, {{}, IdB, "bob"}}));
+        QVERIFY(clients.problems().isEmpty());
+        QVERIFY(clients.replace({{}, "AAAA" + IdB.mid(4), "carol", {}}).ok());
+        QVERIFY(clients.entries(&entries).ok());
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.last().comment, QStringLiteral("carol"));
+    }
+
     void automationctlTrustCommands() {
         QProcess p;
         const auto ctl = [&p](const QStringList& args) {
@@ -444,6 +550,15 @@ private slots:
         QCOMPARE(ctl({"authorize", IdA.toLower(), "--comment", "alice on laptop"}), 0);
         QCOMPARE(ctl({"clients"}), 0);
         QCOMPARE(p.readAllStandardOutput(), IdA.toUtf8() + " alice on laptop\n");
+        // Limited to some classes, and only by asking: authorize alone never
+        // widens an entry.
+        QCOMPARE(ctl({"authorize", IdA, "--classes", "Server.Application, Office.*"}), 0);
+        QCOMPARE(ctl({"authorize", IdA}), 0);
+        QVERIFY(p.readAllStandardOutput().contains("already authorized"));
+        QCOMPARE(ctl({"authorize", IdA, "--classes", "A,,B"}), 2);
+        QCOMPARE(ctl({"clients"}), 0);
+        QCOMPARE(p.readAllStandardOutput(),
+                 "classes=\"Server.Application,Office.*\" " + IdA.toUtf8() + " alice on laptop\n");
         QCOMPARE(ctl({"revoke", IdA}), 0);
         QCOMPARE(ctl({"revoke", IdA}), 1);
         QCOMPARE(ctl({"add-host", "box", IdB}), 0);

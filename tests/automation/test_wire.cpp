@@ -1,5 +1,7 @@
-// The wire format's parser: what every peer runs on bytes from the network.
+// The wire format's parser: what every peer runs on bytes from the network,
+// and how text that came in that way is shown.
 
+#include <automation/printable.h>
 #include <automation/wire.h>
 
 #include <QtEndian>
@@ -167,6 +169,50 @@ private slots:
         reader.append(encode(sample(Type::Create)));
         QCOMPARE(reader.next(&m), FrameReader::Status::Error);
         QVERIFY(!reader.hasPartialFrame());
+    }
+
+    // Text from a peer, made into one harmless line: what could end the
+    // line or drive a terminal is escaped, everything else stays.
+    void peerTextIsPrintable_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("inQuotes");
+        QTest::newRow("plain") << "Server.Application"
+                               << "Server.Application"
+                               << "\"Server.Application\"";
+        QTest::newRow("newline and tab") << "a\nautomation-host: refused X\tb"
+                                         << "a\\nautomation-host: refused X\\tb"
+                                         << "\"a\\nautomation-host: refused X\\tb\"";
+        QTest::newRow("terminal title") << "\x1b]0;title\a"
+                                        << "\\x1b]0;title\\x07"
+                                        << "\"\\x1b]0;title\\x07\"";
+        QTest::newRow("carriage return, NUL, DEL")
+            << QString::fromUtf16(u"a\rb\0c\x7f", 6) << "a\\rb\\x00c\\x7f"
+            << "\"a\\rb\\x00c\\x7f\"";
+        QTest::newRow("C1 control") << QString::fromUtf16(u"a\u009bb") << "a\\u009bb"
+                                    << "\"a\\u009bb\"";
+        QTest::newRow("line and paragraph separators")
+            << QString::fromUtf16(u"a\u2028b\u2029c") << "a\\u2028b\\u2029c"
+            << "\"a\\u2028b\\u2029c\"";
+        QTest::newRow("bidirectional override")
+            << QString::fromUtf16(u"a\u202eb\u2066c") << "a\\u202eb\\u2066c"
+            << "\"a\\u202eb\\u2066c\"";
+        QTest::newRow("unpaired surrogate") << QString(QChar(0xd800)) + "x"
+                                            << "\\ud800x"
+                                            << "\"\\ud800x\"";
+        QTest::newRow("quotes and backslashes, kept outside quotes") << "say \"hi\" \\n"
+                                                                     << "say \"hi\" \\n"
+                                                                     << "\"say \\\"hi\\\" \\\\n\"";
+        QTest::newRow("letters of any script")
+            << QString::fromUtf8("naïve ✓ 𝄞 Ω") << QString::fromUtf8("naïve ✓ 𝄞 Ω")
+            << QString::fromUtf8("\"naïve ✓ 𝄞 Ω\"");
+    }
+    void peerTextIsPrintable() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QString, inQuotes);
+        QCOMPARE(automation::printable(text), shown);
+        QCOMPARE(automation::quoted(text), inQuotes);
     }
 };
 

@@ -173,9 +173,9 @@ private Q_SLOTS:
         QTcpSocket client;
         QVERIFY(connectRaw(client, listening.port()));
         QProcess host;
-        QVERIFY(startActivatedHost(
-            host, home, listening.fd(),
-            {"--exit-idle-time", "200", "--request-timeout", "1500", "--allow-anonymous"}));
+        QVERIFY(startActivatedHost(host, home, listening.fd(),
+                                   {"--exit-idle-time", "200", "--request-timeout", "1500",
+                                    "--allow-anonymous=Server.Application"}));
         wire::Message create;
         create.type = wire::Type::Create;
         create.className = App;

@@ -17,10 +17,11 @@ constexpr qint64 ReadBufferSize = 64 * 1024;
 // One client: its socket, its objects and at most one pending request.
 class Broker::Connection : public QObject {
 public:
-    Connection(Broker* broker, QIODevice* socket, const QString& peer)
+    Connection(Broker* broker, QIODevice* socket, const QString& peer, ClassFilter allowed)
         : m_broker(broker),
           m_socket(socket),
           m_peer(peer),
+          m_allowed(std::move(allowed)),
           m_channel(socket, broker->m_limits.requestMs, this) {
         socket->setParent(this);
         if (auto* local = qobject_cast<QLocalSocket*>(socket))
@@ -107,6 +108,10 @@ private:
             return refuse(Error::HostRefused,
                           QStringLiteral("this connection holds %1 objects, the most allowed")
                               .arg(m_objects.size()));
+        if (m_allowed) {
+            if (const Status s = m_allowed(className); !s.ok())
+                return refuse(s.error, s.reason);
+        }
         m_idle.stop();
         m_context = new QObject(this);
         QPointer<QObject> context = m_context;
@@ -168,6 +173,7 @@ private:
     Broker* m_broker;
     QPointer<QIODevice> m_socket;
     QString m_peer;
+    ClassFilter m_allowed;
     FrameChannel m_channel;
     QTimer m_idle;
     std::map<quint32, std::shared_ptr<void>> m_objects;
@@ -191,7 +197,7 @@ int Broker::connectionCount(const QString& peer) const {
     return m_perPeer.value(peer);
 }
 
-void Broker::addConnection(QIODevice* socket, const QString& peer) {
+void Broker::addConnection(QIODevice* socket, const QString& peer, ClassFilter allowed) {
     QString full;
     if (m_connections.size() >= m_limits.maxConnections)
         full = QStringLiteral("too many connections (at most %1)").arg(m_limits.maxConnections);
@@ -205,7 +211,7 @@ void Broker::addConnection(QIODevice* socket, const QString& peer) {
         refuseAndClose(socket, Error::HostRefused, full);
         return;
     }
-    auto* connection = new Connection(this, socket, peer);
+    auto* connection = new Connection(this, socket, peer, std::move(allowed));
     m_connections.append(connection);
     ++m_perPeer[peer];
     emit connectionCountChanged(connectionCount());

@@ -1,5 +1,7 @@
+#include <automation/classstore.h>
 #include <automation/environment.h>
 #include <automation/identity.h>
+#include <automation/printable.h>
 #include <automation/trust.h>
 
 #include "files.h"
@@ -25,8 +27,139 @@ const char* const KnownHostsHeader =
     "# Hosts this user trusts: MACHINE IDENTITY [comment]. automationctl add-host and\n"
     "# remove-host keep this file; a machine may have several entries.\n";
 const char* const AuthorizedClientsHeader =
-    "# Clients automation-host serves for this user: IDENTITY [comment].\n"
-    "# automationctl authorize and revoke keep this file.\n";
+    "# Clients automation-host serves for this user: [classes=\"PATTERN,...\"] IDENTITY\n"
+    "# [comment]. Without classes= the client may create every class; * and ? match\n"
+    "# any run of characters and any one. automationctl authorize and revoke keep this file.\n";
+
+const QRegularExpression& blanks() {
+    static const QRegularExpression expression(QStringLiteral("\\s+"));
+    return expression;
+}
+
+// One line of a trust file as read: an entry, possibly with the reason why
+// it cannot be used.
+struct Line {
+    bool entry = false;  // the line names an identity
+    TrustEntry value;
+    QString problem;  // set: the entry is left out
+};
+
+// authorized_clients options: name="value"[,name="value"]..., of which
+// only classes= is known. Anything else makes the entry unusable.
+QString readOptions(const QString& text, QStringList* classes) {
+    bool seen = false;
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype equals = text.indexOf(QLatin1Char('='), pos);
+        if (equals < 0)
+            return QStringLiteral("malformed options %1").arg(quoted(text));
+        const QString name = text.mid(pos, equals - pos);
+        if (equals + 1 >= text.size() || text.at(equals + 1) != QLatin1Char('"'))
+            return QStringLiteral("the value of option %1 is not in double quotes")
+                .arg(quoted(name));
+        const qsizetype close = text.indexOf(QLatin1Char('"'), equals + 2);
+        if (close < 0)
+            return QStringLiteral("the value of option %1 has no closing quote").arg(quoted(name));
+        if (name != QLatin1String("classes"))
+            return QStringLiteral("unknown option %1").arg(quoted(name));
+        if (seen)
+            return QStringLiteral("option \"classes\" is given twice");
+        seen = true;
+        QString error;
+        if (!parseClassPatterns(text.mid(equals + 2, close - equals - 2), classes, &error))
+            return error;
+        pos = close + 1;
+        if (pos == text.size())
+            return {};
+        if (text.at(pos) != QLatin1Char(','))
+            return QStringLiteral("unexpected %1 after option %2")
+                .arg(quoted(text.mid(pos)), quoted(name));
+        ++pos;
+    }
+}
+
+Line readLine(TrustFile::Kind kind, const QString& raw) {
+    Line line;
+    const QString text = raw.trimmed();
+    if (text.isEmpty() || text.startsWith(QLatin1Char('#')))
+        return line;
+    if (kind == TrustFile::Kind::KnownHosts) {
+        const QStringList parts = text.split(blanks());
+        if (parts.size() < 2)
+            return line;
+        line.value = {parts.at(0), canonicalIdentity(parts.at(1)),
+                      parts.mid(2).join(QLatin1Char(' '))};
+        line.entry = !line.value.identity.isEmpty();
+        return line;
+    }
+    // The first word, in which a quoted value may hold blanks.
+    qsizetype end = 0;
+    bool inQuotes = false;
+    while (end < text.size() && (inQuotes || !text.at(end).isSpace())) {
+        if (text.at(end) == QLatin1Char('"'))
+            inQuotes = !inQuotes;
+        ++end;
+    }
+    const QString first = text.left(end);
+    QStringList parts = text.mid(end).trimmed().split(blanks(), Qt::SkipEmptyParts);
+    if (canonicalIdentity(first).isEmpty()) {
+        if (!first.contains(QLatin1Char('=')))
+            return line;  // not an entry, as a line without an identity always was
+        line.problem = readOptions(first, &line.value.classes);
+        line.value.identity = canonicalIdentity(parts.value(0));
+        if (line.value.identity.isEmpty() && line.problem.isEmpty())
+            line.problem = QStringLiteral("no identity after the options");
+        if (!parts.isEmpty())
+            parts.removeFirst();
+    } else {
+        line.value.identity = canonicalIdentity(first);
+        // An option after the identity would otherwise pass for a comment.
+        if (!parts.isEmpty() && parts.first().contains(QLatin1Char('=')) &&
+            parts.first().startsWith(QLatin1String("classes")))
+            line.problem = QStringLiteral("options go before the identity");
+    }
+    line.value.comment = parts.join(QLatin1Char(' '));
+    line.entry = !line.value.identity.isEmpty();
+    if (!line.problem.isEmpty())
+        line.value.classes.clear();
+    return line;
+}
+
+QString lineOf(TrustFile::Kind kind, const TrustEntry& entry) {
+    QString line;
+    if (kind == TrustFile::Kind::KnownHosts)
+        line = entry.machine.trimmed() + QLatin1Char(' ');
+    else if (!entry.classes.isEmpty())
+        line = QStringLiteral("classes=\"%1\" ").arg(entry.classes.join(QLatin1Char(',')));
+    line += canonicalIdentity(entry.identity);
+    if (!entry.comment.trimmed().isEmpty())
+        line += QLatin1Char(' ') + entry.comment.simplified();
+    return line;
+}
+
+// Whether text matches pattern, both case-folded: * for any run, ? for one.
+// One position to go back to is enough, so the work stays linear in each.
+bool globMatch(QStringView pattern, QStringView text) {
+    qsizetype p = 0, t = 0, star = -1, resume = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() &&
+            (pattern.at(p) == QLatin1Char('?') || pattern.at(p) == text.at(t))) {
+            ++p;
+            ++t;
+        } else if (p < pattern.size() && pattern.at(p) == QLatin1Char('*')) {
+            star = p++;
+            resume = t;
+        } else if (star >= 0) {
+            p = star + 1;
+            t = ++resume;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern.at(p) == QLatin1Char('*'))
+        ++p;
+    return p == pattern.size();
+}
 
 constexpr int MaxMachineName = 253;
 constexpr int MaxLabel = 63;
@@ -198,6 +331,36 @@ QString hostProblem(const QString& name) {
 
 // Trust files.
 
+bool parseClassPatterns(const QString& list, QStringList* patterns, QString* error) {
+    patterns->clear();
+    for (const QString& piece : list.split(QLatin1Char(','))) {
+        const QString pattern = piece.trimmed();
+        QString why;
+        if (pattern.isEmpty())
+            why = QStringLiteral("an empty class pattern");
+        else if (pattern.startsWith(QLatin1Char('-')))
+            why = QStringLiteral("a class pattern that starts with '-'");
+        else if (pattern.contains(QLatin1Char('"')))
+            why = QStringLiteral("a class pattern with a double quote");
+        else if (printable(pattern) != pattern)
+            why = QStringLiteral("a class pattern with a control character");
+        if (!why.isEmpty()) {
+            *error = QStringLiteral("%1 in the class list %2").arg(why, quoted(list));
+            patterns->clear();
+            return false;
+        }
+        patterns->append(pattern);
+    }
+    return true;
+}
+
+bool classMatches(const QStringList& patterns, const QString& className) {
+    const QString name = ClassStore::nameKey(className);
+    return std::any_of(patterns.cbegin(), patterns.cend(), [&name](const QString& pattern) {
+        return globMatch(ClassStore::nameKey(pattern), name);
+    });
+}
+
 TrustFile::TrustFile(Kind kind) : m_kind(kind) {}
 
 QString TrustFile::path() const {
@@ -220,27 +383,21 @@ Status TrustFile::reload() {
     if (!m_stamp.isEmpty() && now == m_stamp)
         return {};
     m_entries.clear();
+    m_problems.clear();
     m_stamp.clear();
     QByteArray data;
     bool exists = false;
     if (const Status s = readTrustedFile(file, &data, &exists); !s.ok())
         return s;
     m_stamp = now;
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    const int fields = m_kind == Kind::KnownHosts ? 2 : 1;
+    int number = 0;
     for (const QByteArray& raw : data.split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
-            continue;
-        const QStringList parts = line.split(blanks);
-        if (parts.size() < fields)
-            continue;
-        TrustEntry e;
-        e.machine = fields == 2 ? parts.at(0) : QString();
-        e.identity = canonicalIdentity(parts.at(fields - 1));
-        e.comment = parts.mid(fields).join(QLatin1Char(' '));
-        if (!e.identity.isEmpty())
-            m_entries.append(e);
+        ++number;
+        const Line line = readLine(m_kind, QString::fromUtf8(raw));
+        if (!line.problem.isEmpty())
+            m_problems.append(QStringLiteral("line %1: %2").arg(number).arg(line.problem));
+        else if (line.entry)
+            m_entries.append(line.value);
     }
     return {};
 }
@@ -294,12 +451,7 @@ Status TrustFile::add(const TrustEntry& entry, bool* added) {
         data = m_kind == Kind::KnownHosts ? KnownHostsHeader : AuthorizedClientsHeader;
     if (!data.isEmpty() && !data.endsWith('\n'))
         data += '\n';
-    QString line =
-        m_kind == Kind::KnownHosts ? entry.machine.trimmed() + QLatin1Char(' ') : QString();
-    line += canonicalIdentity(entry.identity);
-    if (!entry.comment.trimmed().isEmpty())
-        line += QLatin1Char(' ') + entry.comment.simplified();
-    data += line.toUtf8() + '\n';
+    data += lineOf(m_kind, entry).toUtf8() + '\n';
     if (const Status s = files::replace(path(), data); !s.ok())
         return s;
     if (added)
@@ -319,18 +471,18 @@ Status TrustFile::remove(const QString& machineOrIdentity, const QString& identi
         return s;
     if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok() || !exists)
         return s;
-    static const QRegularExpression blanks(QStringLiteral("\\s+"));
     const bool hosts = m_kind == Kind::KnownHosts;
     const QString wantedId = canonicalIdentity(hosts ? identity : machineOrIdentity);
     QByteArray kept;
     for (const QByteArray& raw : data.split('\n')) {
-        const QStringList parts = QString::fromUtf8(raw).trimmed().split(blanks);
+        const QStringList parts = QString::fromUtf8(raw).trimmed().split(blanks());
         bool match = false;
         if (hosts && parts.size() >= 2 && !parts.at(0).startsWith(QLatin1Char('#')))
             match = machineKey(parts.at(0)) == machineKey(machineOrIdentity) &&
                     (identity.isEmpty() || canonicalIdentity(parts.at(1)) == wantedId);
-        else if (!hosts && !parts.at(0).startsWith(QLatin1Char('#')))
-            match = !wantedId.isEmpty() && canonicalIdentity(parts.at(0)) == wantedId;
+        else if (!hosts)
+            match = !wantedId.isEmpty() &&
+                    readLine(m_kind, QString::fromUtf8(raw)).value.identity == wantedId;
         if (match)
             ++*removed;
         else
@@ -338,6 +490,70 @@ Status TrustFile::remove(const QString& machineOrIdentity, const QString& identi
     }
     kept.chop(1);  // split() gave one more piece than there were line ends
     return *removed ? files::replace(path(), kept) : Status();
+}
+
+Status TrustFile::replace(const TrustEntry& entry) {
+    QByteArray data;
+    bool exists = false;
+    // Checked before anything is made there, the lock included.
+    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
+        return s;
+    if (const Status s = makeOwnDirectory(configDirectory(), Privacy::Owned); !s.ok())
+        return s;
+    files::Lock lock;
+    if (const Status s = lock.acquire(path() + QStringLiteral(".lock"), -1); !s.ok())
+        return s;
+    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
+        return s;
+    if (!exists)
+        data = AuthorizedClientsHeader;
+    const QString id = canonicalIdentity(entry.identity);
+    QByteArray kept;
+    bool placed = false;
+    for (const QByteArray& raw : data.split('\n')) {
+        const Line line = readLine(m_kind, QString::fromUtf8(raw));
+        if (line.value.identity != id || id.isEmpty()) {
+            kept += raw + '\n';
+            continue;
+        }
+        // The first of the identity's entries takes the new one; the others
+        // go, or they would still allow what they did.
+        if (!placed) {
+            TrustEntry updated = entry;
+            if (updated.comment.trimmed().isEmpty())
+                updated.comment = line.value.comment;
+            kept += lineOf(m_kind, updated).toUtf8() + '\n';
+            placed = true;
+        }
+    }
+    kept.chop(1);  // split() gave one more piece than there were line ends
+    if (!placed) {
+        if (!kept.isEmpty() && !kept.endsWith('\n'))
+            kept += '\n';
+        kept += lineOf(m_kind, entry).toUtf8() + '\n';
+    }
+    return files::replace(path(), kept);
+}
+
+Status TrustFile::classesOf(const QString& identity, bool* found, QStringList* classes) {
+    *found = false;
+    classes->clear();
+    if (const Status s = reload(); !s.ok())
+        return s;
+    const QString id = canonicalIdentity(identity);
+    QStringList all;
+    for (const TrustEntry& e : std::as_const(m_entries)) {
+        if (e.identity != id)
+            continue;
+        if (e.classes.isEmpty()) {
+            *found = true;
+            return {};
+        }
+        all += e.classes;
+    }
+    *found = !all.isEmpty();
+    *classes = all;
+    return {};
 }
 
 Status readTrustedFile(const QString& path, QByteArray* data, bool* exists, Readers readers) {
@@ -498,30 +714,6 @@ Status checkMachineName(const QString& text) {
     }
     const QString problem = hostProblem(name);
     return problem.isEmpty() ? Status() : refuse(problem);
-}
-
-QString quoted(const QString& text) {
-    QString shown = QStringLiteral("\"");
-    for (const char32_t c : text.toUcs4()) {
-        const QChar::Category category = QChar::category(c);
-        if (c == '\\' || c == '"')
-            shown += QLatin1Char('\\') + QChar(char16_t(c));
-        else if (c == '\n')
-            shown += QStringLiteral("\\n");
-        else if (c == '\r')
-            shown += QStringLiteral("\\r");
-        else if (c == '\t')
-            shown += QStringLiteral("\\t");
-        else if (c < 0x100 && category == QChar::Other_Control)
-            shown += QStringLiteral("\\x%1").arg(uint(c), 2, 16, QLatin1Char('0'));
-        else if (category == QChar::Other_Control || category == QChar::Other_Format ||
-                 category == QChar::Other_Surrogate || category == QChar::Other_NotAssigned ||
-                 category == QChar::Separator_Line || category == QChar::Separator_Paragraph)
-            shown += QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0'));
-        else
-            shown += QString::fromUcs4(&c, 1);
-    }
-    return shown + QLatin1Char('"');
 }
 
 }  // namespace automation

@@ -46,10 +46,15 @@ public:
     ~Broker() override;
     Q_DISABLE_COPY_MOVE(Broker)
 
+    // Whether a connection may create a class: ok, or the failure it is
+    // answered with.
+    using ClassFilter = std::function<Status(const QString& className)>;
+
     // Takes a connected QLocalSocket or QTcpSocket over. peer names who is
     // at the other end (a process, an identity, an address): connections
-    // with the same peer share one peer's limit.
-    void addConnection(QIODevice* socket, const QString& peer);
+    // with the same peer share one peer's limit. Without a filter the
+    // connection may create every class.
+    void addConnection(QIODevice* socket, const QString& peer, ClassFilter allowed = {});
     int connectionCount() const;
     int connectionCount(const QString& peer) const;
 

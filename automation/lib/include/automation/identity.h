@@ -6,6 +6,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QString>
+#include <QStringList>
 
 // Who a user of the automation layer is on the network, and whom they trust.
 //

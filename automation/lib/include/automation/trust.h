@@ -1,5 +1,6 @@
 #pragma once
 
+#include <automation/printable.h>
 #include <automation/status.h>
 
 #include <QByteArray>
@@ -20,15 +21,28 @@
 namespace automation {
 
 // One line of a trust file: for known_hosts a machine and a host identity,
-// for authorized_clients an identity (machine empty). The comment is the
-// rest of the line.
+// for authorized_clients an identity (machine empty), which may be limited
+// to some classes. The comment is the rest of the line.
 struct TrustEntry {
     QString machine;
     QString identity;
     QString comment;
+    QStringList classes{};  // patterns of the classes it may create; empty for every class
 
     friend bool operator==(const TrustEntry&, const TrustEntry&) = default;
 };
+
+// A list of class patterns as written on a command line and in
+// authorized_clients: "Server.Application,Office.*". A pattern is a class
+// name in which * stands for any run of characters and ? for one; blanks
+// around it are dropped. A list with an empty pattern, or one that holds a
+// double quote, a control character or a leading '-', is refused with the
+// reason in *error.
+bool parseClassPatterns(const QString& list, QStringList* patterns, QString* error);
+
+// Whether className matches one of the patterns, compared as class names
+// are: without regard to case and surrounding blanks.
+bool classMatches(const QStringList& patterns, const QString& className);
 
 // A trust file: one entry a line, blank lines and lines starting with # are
 // skipped, as are lines that do not hold an identity. Read again whenever it
@@ -36,6 +50,12 @@ struct TrustEntry {
 // it. Every read, for a lookup as for a change, refuses (Untrusted, naming
 // the file, why and what to do) a file or folder that is not this user's or
 // that group or others may write.
+//
+// An authorized_clients entry may start with options, as in
+//   classes="Server.Application,Office.*" IDENTITY [comment]
+// which limit what the identity may create. An entry whose options cannot
+// be read is left out (never read as allowing every class) and named in
+// problems().
 class TrustFile {
 public:
     enum class Kind { KnownHosts, AuthorizedClients };
@@ -54,6 +74,19 @@ public:
     // known_hosts entry needs a machine name that checkMachineName() takes.
     Status add(const TrustEntry& entry, bool* added = nullptr);
 
+    // authorized_clients: puts entry in the place of the identity's entries
+    // (readable or not), or at the end when there are none. An entry without
+    // a comment keeps the one the identity had.
+    Status replace(const TrustEntry& entry);
+
+    // The classes identity may create: *found is false when it has no
+    // entry, and *classes empty when it may create every class (several
+    // entries add up).
+    Status classesOf(const QString& identity, bool* found, QStringList* classes);
+
+    // The lines left out at the last reading, as "line N: why".
+    QStringList problems() const { return m_problems; }
+
     // Removes the entries that match: for known_hosts every entry of the
     // machine, or only the one with identity when it is given.
     Status remove(const QString& machineOrIdentity, const QString& identity, int* removed);
@@ -65,6 +98,7 @@ private:
 
     Kind m_kind;
     QList<TrustEntry> m_entries;
+    QStringList m_problems;
     QByteArray m_stamp;  // what the file and its folder looked like when read
 };
 
@@ -119,10 +153,5 @@ Status checkTrustedExecutable(const QString& path);
 // decimal, or an IPv6 address with or without brackets. MachineNotFound
 // otherwise, with the name shown by quoted() and what is wrong with it.
 Status checkMachineName(const QString& text);
-
-// text in double quotes for a message of one line: backslashes, quotes,
-// control and invisible formatting characters escaped (\n, \t, \x1b,
-// \u202e), so that it cannot break the line or pass for something else.
-QString quoted(const QString& text);
 
 }  // namespace automation
