@@ -243,7 +243,9 @@ struct Host {
         user.prepare(process, {{"AUTOMATION_SERVER_IDLE_MS", QString::number(idleMs)}});
         if (!errorFile.isEmpty())
             process.setStandardErrorFile(errorFile);
-        process.start(exe, QStringList{"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"} + extra);
+        process.start(
+            exe,
+            QStringList{"--listen", "127.0.0.1:0", "--allow-anonymous=Server.Application"} + extra);
         const QRegularExpression listening(QStringLiteral("listening on .*:(\\d+)\\s*$"));
         while (process.waitForReadyRead(10000)) {
             while (process.canReadLine()) {
