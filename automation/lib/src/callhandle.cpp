@@ -159,37 +159,18 @@ public:
     }
 
     void call(const QString& method, const QVariantList& args, CallDone done) override {
+        // With the interface known, the call goes out at once; only its
+        // failures found here wait for the event loop.
+        if (m_interfaceState == InterfaceState::Ready && !m_ended) {
+            const CallDone deferred = [done](const CallResult& r) {
+                later([done, r] { done(r); });
+            };
+            return callNow(method, args, done, deferred);
+        }
         withInterface([=, this](const Status& s) {
             if (!s.ok())
                 return done({s, {}});
-            const MethodInfo* info = m_interface.method(method);
-            if (!info)
-                return done(
-                    failure(Error::UnknownMember,
-                            QStringLiteral("%1 has no method %2").arg(m_className, method)));
-            if (args.size() != info->in.size())
-                return done(
-                    failure(Error::InvalidArguments,
-                            QStringLiteral("%1(%2) takes %3, not %4")
-                                .arg(method, describe(info->in), count(info->in.size(), "argument"),
-                                     QString::number(args.size()))));
-            sd_bus_message* m = nullptr;
-            if (sd_bus_message_new_method_call(m_link->bus(), &m, nullptr, ObjectPath,
-                                               m_interface.name.toUtf8().constData(),
-                                               method.toUtf8().constData()) < 0)
-                return done(failure(Error::Disconnected, closedReason()));
-            for (qsizetype i = 0; i < args.size(); ++i) {
-                QString why;
-                if (!busvalues::append(m, info->in.at(i).signature.toUtf8().constData(), args.at(i),
-                                       &why)) {
-                    sd_bus_message_unref(m);
-                    return done(failure(Error::InvalidArguments,
-                                        QStringLiteral("argument %1 of %2(%3): %4")
-                                            .arg(i + 1)
-                                            .arg(method, describe(info->in), why)));
-                }
-            }
-            send(m, method, std::move(done));
+            callNow(method, args, done, done);
         });
     }
 
@@ -202,6 +183,38 @@ public:
     }
 
 private:
+    // Sends the call; done hears the answer, failed what goes wrong here.
+    void callNow(const QString& method, const QVariantList& args, const CallDone& done,
+                 const CallDone& failed) {
+        const MethodInfo* info = m_interface.method(method);
+        if (!info)
+            return failed(failure(Error::UnknownMember,
+                                  QStringLiteral("%1 has no method %2").arg(m_className, method)));
+        if (args.size() != info->in.size())
+            return failed(
+                failure(Error::InvalidArguments,
+                        QStringLiteral("%1(%2) takes %3, not %4")
+                            .arg(method, describe(info->in), count(info->in.size(), "argument"),
+                                 QString::number(args.size()))));
+        sd_bus_message* m = nullptr;
+        if (sd_bus_message_new_method_call(m_link->bus(), &m, nullptr, ObjectPath,
+                                           m_interface.name.toUtf8().constData(),
+                                           method.toUtf8().constData()) < 0)
+            return failed(failure(Error::Disconnected, closedReason()));
+        for (qsizetype i = 0; i < args.size(); ++i) {
+            QString why;
+            if (!busvalues::append(m, info->in.at(i).signature.toUtf8().constData(), args.at(i),
+                                   &why)) {
+                sd_bus_message_unref(m);
+                return failed(
+                    failure(Error::InvalidArguments, QStringLiteral("argument %1 of %2(%3): %4")
+                                                         .arg(i + 1)
+                                                         .arg(method, describe(info->in), why)));
+            }
+        }
+        send(m, method, done);
+    }
+
     struct Pending {
         CallHandle* handle;
         quint64 id;
