@@ -20,11 +20,13 @@ PACKAGE_DIR ?= build-deb
 # let a test listen to the windows as assistive technology does; libssl-dev
 # brings libcrypto's headers, with which users' TLS identities are made;
 # libsqlite3-dev the headers through which the settings store and the class
-# store talk to SQLite;
+# store talk to SQLite; iproute2 gives a test the network namespace in which
+# a flood comes from many IPv6 addresses;
 # clang-format and clang-tidy check the code).
 PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools \
             qt6-base-private-dev libgl-dev libssl-dev libsqlite3-dev libsystemd-dev scdoc \
-            fonts-liberation xvfb xauth desktop-file-utils appstream man-db clang-format clang-tidy
+            fonts-liberation xvfb xauth desktop-file-utils appstream man-db iproute2 clang-format \
+            clang-tidy
 # And what building the Debian package needs besides.
 PACKAGE_TOOLS := dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -1,8 +1,9 @@
-// Holds TCP connections to a port on loopback, as a greedy peer would:
-//   automation-test-flood PORT COUNT [--create CLASS] [SOURCE-ADDRESS...]
-// Connects COUNT times (from each source address in turn), with --create
-// sends a plain Create for CLASS on each, prints "done" once every attempt
-// has ended, and keeps what stays open until its standard input closes.
+// Holds TCP connections to a port, as a greedy peer would:
+//   automation-test-flood PORT COUNT [--to ADDRESS] [--create CLASS] [SOURCE-ADDRESS...]
+// Connects COUNT times to ADDRESS (127.0.0.1 unless given) from each source
+// address in turn, with --create sends a plain Create for CLASS on each,
+// prints "done" once every attempt has ended, and keeps what stays open
+// until its standard input closes.
 
 #include <automation/wire.h>
 
@@ -21,6 +22,11 @@ int main(int argc, char** argv) {
         return 2;
     const quint16 port = quint16(args.takeFirst().toUInt());
     const int count = args.takeFirst().toInt();
+    QHostAddress target(QHostAddress::LocalHost);
+    if (args.size() >= 2 && args.first() == QLatin1String("--to")) {
+        args.removeFirst();
+        target = QHostAddress(args.takeFirst());
+    }
     QByteArray create;
     if (args.size() >= 2 && args.first() == QLatin1String("--create")) {
         args.removeFirst();
@@ -34,7 +40,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; ++i) {
         auto* socket = new QTcpSocket(&app);
         socket->bind(QHostAddress(args.at(i % args.size())), 0);
-        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->connectToHost(target, port);
         if (socket->waitForConnected(5000) && !create.isEmpty()) {
             socket->write(create);
             socket->flush();

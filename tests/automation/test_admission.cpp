@@ -20,6 +20,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -268,6 +269,41 @@ private slots:
         QVERIFY2(sent < (64 << 20), "the host read everything it was sent");
         QVERIFY2(after - before < 16 * 1024,
                  qPrintable(QStringLiteral("host grew from %1 to %2 KiB").arg(before).arg(after)));
+    }
+
+    // An IPv6 network counts as one peer, however many of its addresses a
+    // flood comes from. Two /64 networks on the loopback device of a
+    // network namespace of the test's own: the test process moves into it,
+    // so this case comes last.
+    void ipv6NetworkCountsAsOnePeer() {
+        if (!runningAsRoot() || ::unshare(CLONE_NEWNET) != 0)
+            QSKIP("a network namespace of the test's own needs root");
+        const auto ip = [](const QString& args) {
+            return QProcess::execute(QStringLiteral("ip"), args.split(QLatin1Char(' '))) == 0;
+        };
+        QVERIFY(ip("link set lo up"));
+        QVERIFY(ip("-6 addr add 2001:db8:0:2::1/64 dev lo nodad"));
+        QStringList flooders;
+        for (int i = 1; i <= 8; ++i) {
+            const QString address = QStringLiteral("2001:db8:0:1::%1").arg(i);
+            QVERIFY(ip(QStringLiteral("-6 addr add %1/64 dev lo nodad").arg(address)));
+            flooders << address;
+        }
+        HostProcess host;
+        QVERIFY(host.start({"--listen", "[2001:db8:0:2::1]:0"}));
+        qputenv("AUTOMATION_HOST_PORT", QByteArray::number(host.port()));
+        QCOMPARE(RemoteActivation().SetRemoteActivation(true, App, std::nullopt, "2001:db8:0:2::1",
+                                                        "ncacn_ip_tcp", "6"),
+                 RemoteActivation::Written);
+        Flood flood(65533, host.port(), QStringList{"250", "--to", "2001:db8:0:2::1"} + flooders);
+        QVERIFY(flood.done());
+        for (int i = 0; i < 3; ++i) {
+            const CreateResult r = createObject(App);
+            QVERIFY2(r.ok(), qPrintable(QString::number(i) + ": " + r.reason));
+        }
+        QTRY_VERIFY2(host.errors().contains(
+                         "too many unauthenticated connections from network 2001:db8:0:1::/64"),
+                     qPrintable(host.errors().right(600)));
     }
 
 private:
