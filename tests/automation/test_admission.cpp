@@ -104,6 +104,10 @@ private slots:
         QTest::newRow("refused plain creates, reset") << "plain reset" << QStringList() << "";
         QTest::newRow("TLS handshakes without a certificate")
             << "no certificate" << QStringList() << "";
+        QTest::newRow("TLS handshakes that fail") << "bad handshake" << QStringList() << "";
+        QTest::newRow("handshakes that time out")
+            << "silent" << QStringList{"--handshake-timeout", "300"}
+            << "no completed handshake within 300 ms";
         QTest::newRow("two other users, idle, from four addresses")
             << "other users" << QStringList()
             << "too many unauthenticated connections from local user 65533";
@@ -143,6 +147,27 @@ private slots:
                     s.waitForReadyRead(5000);
                 s.abort();
             }
+        } else if (storm == QLatin1String("bad handshake")) {
+            for (int i = 0; i < 100; ++i) {
+                QTcpSocket s;
+                s.connectToHost(QHostAddress::LocalHost, host.port());
+                QVERIFY(s.waitForConnected(5000));
+                s.write(QByteArray("\x16\x03\x01\x00\x08not a hello", 16));
+                s.flush();
+                QVERIFY(s.state() == QAbstractSocket::UnconnectedState ||
+                        s.waitForDisconnected(5000));
+            }
+        } else if (storm == QLatin1String("silent")) {
+            // The origin's whole share, each closed by the host in the end.
+            std::vector<std::unique_ptr<QTcpSocket>> silent;
+            for (int i = 0; i < 16; ++i) {
+                silent.push_back(std::make_unique<QTcpSocket>());
+                silent.back()->connectToHost(QHostAddress::LocalHost, host.port());
+                QVERIFY(silent.back()->waitForConnected(5000));
+            }
+            for (const auto& s : silent)
+                QVERIFY(s->state() == QAbstractSocket::UnconnectedState ||
+                        s->waitForDisconnected(5000));
         } else {
             if (!runningAsRoot())
                 QSKIP("other users' connections need root to make them");

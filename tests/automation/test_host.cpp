@@ -524,6 +524,36 @@ private slots:
         QTRY_VERIFY(host.errors().contains("no completed handshake within 300 ms"));
     }
 
+    // What a fake host says reaches the terminal escaped: it can neither
+    // drive the terminal nor add a line of its own.
+    void fakeHostCannotDriveTheTerminal() {
+        QTcpServer fake;  // plain, as a host at level 1 is
+        QVERIFY(fake.listen(QHostAddress::LocalHost, 0));
+        connect(&fake, &QTcpServer::newConnection, &fake, [&fake] {
+            QTcpSocket* client = fake.nextPendingConnection();
+            connect(client, &QTcpSocket::readyRead, client, [client] {
+                client->readAll();
+                wire::Message m;
+                m.type = wire::Type::Failed;
+                m.code = quint8(Error::HostRefused);
+                m.text = QStringLiteral("\x1b]0;owned\x07\nautomation-host: all is well");
+                client->write(wire::encode(m));
+            });
+        });
+        useHost(fake.serverPort());
+        setRemote("127.0.0.1", "1");
+        QProcess ctl;
+        ctl.setProcessChannelMode(QProcess::MergedChannels);
+        ctl.start(automationctl(), {"create", App});
+        QTRY_VERIFY_WITH_TIMEOUT(ctl.state() == QProcess::NotRunning, 20000);
+        const QByteArray out = ctl.readAll();
+        QCOMPARE(ctl.exitCode(), 1);
+        QVERIFY2(!out.contains('\x1b') && !out.contains('\x07'), out.constData());
+        QVERIFY2(out.contains("\\x1b]0;owned\\x07\\nautomation-host: all is well"),
+                 out.constData());
+        QCOMPARE(out.trimmed().count('\n'), 0);
+    }
+
     void refusedPortFailsFast() {
         useHost(closedPort());
         setRemote("127.0.0.1");
