@@ -39,16 +39,6 @@ QByteArray createFrame(const QString& className) {
     return wire::encode(m);
 }
 
-qint64 residentKiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 // automation-test-flood run as another user (uid), holding its connections
 // until it goes.
 class Flood {

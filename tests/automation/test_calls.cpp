@@ -80,16 +80,6 @@ QByteArray dbusCall(const QByteArray& interface, const QByteArray& member, const
 
 const QByteArray Auth = QByteArrayLiteral("\0AUTH ANONYMOUS 74657374\r\nBEGIN\r\n");
 
-qint64 residentKiB(qint64 pid) {
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
-
 }  // namespace
 
 class TestCalls : public QObject {

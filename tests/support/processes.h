@@ -79,6 +79,17 @@ inline bool processAlive(qint64 pid) {
     return paren > 0 && paren + 2 < line.size() && line.at(paren + 2) != 'Z';
 }
 
+// The resident memory of a process, in KiB; -1 when it cannot be read.
+inline qint64 residentKiB(qint64 pid) {
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 // A loopback port that nothing listens on (just now).
 inline quint16 closedPort() {
     QTcpServer probe;

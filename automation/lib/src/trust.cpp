@@ -423,6 +423,18 @@ Status TrustFile::contains(const QString& identity, bool* found, const QString& 
     return {};
 }
 
+// For a change: the file read under its lock, which is made in the folder
+// only once the file and the folder have passed the checks.
+Status TrustFile::lockAndRead(files::Lock* lock, QByteArray* data, bool* exists) {
+    if (const Status s = readTrustedFile(path(), data, exists); !s.ok())
+        return s;
+    if (const Status s = makeOwnDirectory(configDirectory(), Privacy::Owned); !s.ok())
+        return s;
+    if (const Status s = lock->acquire(path() + QStringLiteral(".lock"), -1); !s.ok())
+        return s;
+    return readTrustedFile(path(), data, exists);
+}
+
 Status TrustFile::add(const TrustEntry& entry, bool* added) {
     if (added)
         *added = false;
@@ -434,15 +446,8 @@ Status TrustFile::add(const TrustEntry& entry, bool* added) {
     }
     QByteArray data;
     bool exists = false;
-    // Checked before anything is made there, the lock included.
-    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
-        return s;
-    if (const Status s = makeOwnDirectory(configDirectory(), Privacy::Owned); !s.ok())
-        return s;
     files::Lock lock;
-    if (const Status s = lock.acquire(path() + QStringLiteral(".lock"), -1); !s.ok())
-        return s;
-    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
+    if (const Status s = lockAndRead(&lock, &data, &exists); !s.ok())
         return s;
     bool present = false;
     if (const Status s = contains(entry.identity, &present, entry.machine); !s.ok() || present)
@@ -495,15 +500,8 @@ Status TrustFile::remove(const QString& machineOrIdentity, const QString& identi
 Status TrustFile::replace(const TrustEntry& entry) {
     QByteArray data;
     bool exists = false;
-    // Checked before anything is made there, the lock included.
-    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
-        return s;
-    if (const Status s = makeOwnDirectory(configDirectory(), Privacy::Owned); !s.ok())
-        return s;
     files::Lock lock;
-    if (const Status s = lock.acquire(path() + QStringLiteral(".lock"), -1); !s.ok())
-        return s;
-    if (const Status s = readTrustedFile(path(), &data, &exists); !s.ok())
+    if (const Status s = lockAndRead(&lock, &data, &exists); !s.ok())
         return s;
     if (!exists)
         data = AuthorizedClientsHeader;

@@ -20,6 +20,10 @@
 // - the machine names that may be recorded or connected to.
 namespace automation {
 
+namespace files {
+class Lock;
+}
+
 // One line of a trust file: for known_hosts a machine and a host identity,
 // for authorized_clients an identity (machine empty), which may be limited
 // to some classes. The comment is the rest of the line.
@@ -95,6 +99,7 @@ public:
 
 private:
     Status reload();
+    Status lockAndRead(files::Lock* lock, QByteArray* data, bool* exists);
 
     Kind m_kind;
     QList<TrustEntry> m_entries;
