@@ -10,13 +10,15 @@ bool BusFrames::fail(const QString& reason) {
     return false;
 }
 
+// The authentication counts as unfinished from the start, so that a peer
+// that sends nothing, or only part of it, is not waited for.
 bool BusFrames::inside() const {
     switch (m_phase) {
+        case Phase::Nul:
         case Phase::Lines:
-            return !m_line.isEmpty() || m_lines > 0;
+            return true;
         case Phase::Messages:
             return m_headerBytes > 0 || m_rest > 0;
-        case Phase::Nul:
         case Phase::Failed:
             return false;
     }
