@@ -255,8 +255,8 @@ int main(int argc, char** argv) {
     // The host under load: clients at once, creating and releasing over TLS
     // back to back, second by second in turn with the same clients doing
     // bare TLS handshakes with one round trip. They all present our
-    // identity, so the host lets one identity hold them all (by default one
-    // peer may hold 16 connections).
+    // identity, so the host lets one identity hold them all and their
+    // objects (by default one peer may hold 16 connections and 8 objects).
     constexpr int Clients = 32;
     constexpr int Slices = 5;
     std::vector<Load> load;
@@ -264,7 +264,11 @@ int main(int argc, char** argv) {
     {
         TlsEchoThread echo(me);
         const QString errors = stage.path() + "/host-errors";
-        Host host(hostUser, hostExe, 60000, {"--max-per-peer", QString::number(Clients)}, errors);
+        const QString clients = QString::number(Clients);
+        Host host(hostUser, hostExe, 60000,
+                  {"--max-per-peer", clients, "--max-objects-per-peer", clients,
+                   "--max-objects-of-others", clients},
+                  errors);
         setActivation(true, "6");
         createAndRelease("Server.Application");
         const qint64 warmServer = lastServer;
@@ -317,8 +321,8 @@ int main(int argc, char** argv) {
 
     out << "\n"
         << Clients << " clients at once for " << Slices
-        << " s each, second by second in turn (one identity, so the host runs with --max-per-peer "
-        << Clients << "):\n";
+        << " s each, second by second in turn (one identity, so the host lets it hold " << Clients
+        << " connections and objects):\n";
     const Load& host = load[0];
     const Load& echo = load[1];
     const auto loadRow = [](const char* what, const Load& l) {

@@ -259,7 +259,7 @@ private slots:
         QTest::newRow("a message left unfinished")
             << Auth + dbusCall(App.toUtf8(), "Echo", "x", 1).left(20);
         QTest::newRow("an authentication left unfinished") << QByteArray("\0AUTH ANONY", 11);
-        QTest::newRow("an authentication never begun") << QByteArray("\0", 1);
+        QTest::newRow("only the authentication's first byte") << QByteArray("\0", 1);
     }
     void hostileStreamAfterCreated() {
         QFETCH(QByteArray, bytes);

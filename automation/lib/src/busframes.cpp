@@ -10,11 +10,12 @@ bool BusFrames::fail(const QString& reason) {
     return false;
 }
 
-// The authentication counts as unfinished from the start, so that a peer
-// that sends nothing, or only part of it, is not waited for.
+// An authentication once begun must finish; a connection on which none has
+// begun is an object that is not called yet.
 bool BusFrames::inside() const {
     switch (m_phase) {
         case Phase::Nul:
+            return false;
         case Phase::Lines:
             return true;
         case Phase::Messages:

@@ -35,8 +35,7 @@ public:
     bool feed(const char* data, qint64 size);
     bool feed(const QByteArray& bytes) { return feed(bytes.constData(), bytes.size()); }
 
-    // Whether the stream stopped before the end of the authentication or
-    // inside a message.
+    // Whether the stream stopped inside the authentication or a message.
     bool inside() const;
     bool authenticated() const { return m_phase == Phase::Messages; }
     QString error() const { return m_error; }

@@ -99,7 +99,6 @@ Status BusLink::start() {
         m_feedWrite->setEnabled(false);
         connect(m_clientRead, &QSocketNotifier::activated, this, &BusLink::readClient);
         connect(m_feedWrite, &QSocketNotifier::activated, this, &BusLink::feed);
-        m_stall.start();  // for the authentication
     }
     arm();
     return {};

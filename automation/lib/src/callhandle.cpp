@@ -115,24 +115,25 @@ public:
         : m_className(className),
           m_description(description),
           m_transport(transport),
-          m_callMs(callMs) {
+          m_callMs(callMs),
+          m_forRelay(forRelay) {
         transport->setParent(nullptr);
-        if (forRelay)
-            whenDisconnected(transport->device(), &m_owner, [this] { ended(QString()); });
-        else
-            startCalls();
+        whenDisconnected(transport->device(), &m_owner, [this] { ended(QString()); });
     }
     ~CallHandle() override { release(); }
 
     QString className() const override { return m_className; }
     QString description() const override { return m_description; }
     bool isValid() const override { return !m_ended; }
-    ObjectEvents* events() override { return &m_events; }
+    ObjectEvents* events() override {
+        startCalls();
+        return &m_events;
+    }
     void setCallTimeout(int ms) override { m_callMs = qMax(1, ms); }
     int callTimeout() const override { return m_callMs; }
 
     QIODevice* relayDevice() const {
-        return m_link || !m_transport ? nullptr : m_transport->device();
+        return m_forRelay && m_transport ? m_transport->device() : nullptr;
     }
 
     void release() override {
@@ -155,10 +156,12 @@ public:
     }
 
     void introspect(InterfaceDone done) override {
+        startCalls();
         withInterface([this, done](const Status& s) { done(s, m_interface); });
     }
 
     void call(const QString& method, const QVariantList& args, CallDone done) override {
+        startCalls();
         // With the interface known, the call goes out at once; only its
         // failures found here wait for the event loop.
         if (m_interfaceState == InterfaceState::Ready && !m_ended) {
@@ -175,10 +178,12 @@ public:
     }
 
     void readProperty(const QString& name, CallDone done) override {
+        startCalls();
         property(name, false, QVariant(), std::move(done));
     }
 
     void writeProperty(const QString& name, const QVariant& value, CallDone done) override {
+        startCalls();
         property(name, true, value, std::move(done));
     }
 
@@ -223,7 +228,11 @@ private:
         std::function<void(sd_bus_message*, const CallResult&)> done;
     };
 
+    // The call channel starts with the first use of the object, so that an
+    // object that is only created and released costs no D-Bus at all.
     void startCalls() {
+        if (m_link || m_ended || m_forRelay || !m_transport)
+            return;
         QIODevice* device = m_transport->device();
         int fd = -1;
         if (auto* local = qobject_cast<QLocalSocket*>(device)) {
@@ -247,7 +256,6 @@ private:
                     QObject::connect(pipe, &Pipe::failed, &m_owner,
                                      [this](const QString& reason) { ended(reason); });
                 whenDisconnected(inner, &m_owner, [this] { ended(QString()); });
-                whenDisconnected(device, &m_owner, [this] { ended(QString()); });
             }
         }
         if (fd < 0)
@@ -503,6 +511,7 @@ private:
     QString m_description;
     QPointer<Transport> m_transport;
     int m_callMs;
+    bool m_forRelay;
     QObject m_owner;  // what lives as long as the calls do
     ObjectEvents m_events;
     BusLink* m_link = nullptr;

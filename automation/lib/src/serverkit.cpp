@@ -14,6 +14,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <fcntl.h>
@@ -168,34 +169,42 @@ void ObjectServer::activate(const QString&, const QString& className, QObject*, 
 void ObjectServer::serveCalls(QIODevice* socket, const QByteArray& created,
                               const std::shared_ptr<void>& object, QObject* context,
                               std::function<void(const QString&)> ended) {
-    QPointer<QLocalSocket> local = qobject_cast<QLocalSocket*>(socket);
-    QMetaObject::invokeMethod(
-        context,
-        [local, created, object, context, ended] {
-            if (!local)
-                return ended(QString());
-            const int fd = ::fcntl(int(local->socketDescriptor()), F_DUPFD_CLOEXEC, 3);
-            local->disconnect();  // its closing is not the client's
-            delete local.data();
-            if (fd < 0 || ::send(fd, created.constData(), size_t(created.size()), MSG_NOSIGNAL) !=
-                              ssize_t(created.size())) {
-                if (fd >= 0)
-                    ::close(fd);
-                return ended(QStringLiteral("cannot answer the client: %1")
-                                 .arg(QString::fromLocal8Bit(strerror(errno))));
-            }
-            const auto instance = std::static_pointer_cast<Instance>(object);
-            auto* link = new BusLink(BusLink::Role::Server, fd, context);
-            connect(link, &BusLink::closed, context, ended);
-            auto* published = new BusExport(instance->object.get(), instance->className, link);
-            QString error;
-            if (const Status s = link->start(); !s.ok())
-                return ended(s.reason);
-            if (!published->publish(&error))
-                return ended(error);
-            link->process();
-        },
-        Qt::QueuedConnection);
+    auto* local = qobject_cast<QLocalSocket*>(socket);
+    const int fd = local ? ::fcntl(int(local->socketDescriptor()), F_DUPFD_CLOEXEC, 3) : -1;
+    if (local) {
+        // Closed now (this runs from its own signal, so it goes later):
+        // Qt reads nothing more from the connection.
+        local->disconnect();  // its closing is not the client's
+        local->abort();
+        local->deleteLater();
+    }
+    if (fd < 0 || ::send(fd, created.constData(), size_t(created.size()), MSG_NOSIGNAL) !=
+                      ssize_t(created.size())) {
+        if (fd >= 0)
+            ::close(fd);
+        return ended(QStringLiteral("cannot answer the client: %1")
+                         .arg(QString::fromLocal8Bit(strerror(errno))));
+    }
+    // D-Bus is set up when the client first sends something (or goes): an
+    // object that is only created and released costs none.
+    auto* link = new BusLink(BusLink::Role::Server, fd, context);
+    auto* first = new QSocketNotifier(fd, QSocketNotifier::Read, link);
+    connect(first, &QSocketNotifier::activated, link, [first, fd, link, object, context, ended] {
+        first->setEnabled(false);
+        first->deleteLater();
+        char byte = 0;
+        if (::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+            return ended(QString());  // released without a call
+        const auto instance = std::static_pointer_cast<Instance>(object);
+        connect(link, &BusLink::closed, context, ended);
+        auto* published = new BusExport(instance->object.get(), instance->className, link);
+        QString error;
+        if (const Status s = link->start(); !s.ok())
+            return ended(s.reason);
+        if (!published->publish(&error))
+            return ended(error);
+        link->process();
+    });
 }
 
 int runServer(const QList<ServedClass>& classes) {
