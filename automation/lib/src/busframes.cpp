@@ -4,6 +4,27 @@
 
 namespace automation {
 
+BusFrames::BusFrames(bool toServer, QObject* parent) : QObject(parent), m_toServer(toServer) {
+    m_stall.setSingleShot(true);
+    m_stall.setInterval(calls::StallMs);
+    connect(&m_stall, &QTimer::timeout, this, [this] {
+        emit stalled(m_phase == Phase::Messages
+                         ? QStringLiteral("a D-Bus message was not finished within %1 ms")
+                               .arg(calls::StallMs)
+                         : QStringLiteral("the D-Bus authentication was not finished within %1 ms")
+                               .arg(calls::StallMs));
+    });
+}
+
+bool BusFrames::feed(const char* data, qint64 size) {
+    const bool ok = parse(data, size);
+    if (!ok || !inside())
+        m_stall.stop();
+    else if (!m_stall.isActive())
+        m_stall.start();
+    return ok;
+}
+
 bool BusFrames::fail(const QString& reason) {
     m_phase = Phase::Failed;
     m_error = reason;
@@ -26,7 +47,7 @@ bool BusFrames::inside() const {
     return false;
 }
 
-bool BusFrames::feed(const char* data, qint64 size) {
+bool BusFrames::parse(const char* data, qint64 size) {
     qint64 i = 0;
     while (i < size) {
         switch (m_phase) {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <cstddef>
 
@@ -24,25 +26,30 @@ inline constexpr int StallMs = 10000;                  // to finish the authenti
 // 16-byte header, which gives the message's length. It refuses a stream
 // that is not D-Bus or a message over calls::MaxMessageBytes from the
 // header, before the body has arrived, so that whoever reads the stream
-// never holds more than one bounded message.
-class BusFrames {
+// never holds more than one bounded message; and it tells when a stream
+// stops inside the authentication or a message for calls::StallMs.
+class BusFrames : public QObject {
+    Q_OBJECT
 public:
     // toServer: the client's direction, which starts with a NUL byte and
     // ends its authentication with BEGIN; the server's ends it with OK.
-    explicit BusFrames(bool toServer) : m_toServer(toServer) {}
+    explicit BusFrames(bool toServer, QObject* parent = nullptr);
 
     // Takes the next bytes; false (and error()) when the stream is refused.
     bool feed(const char* data, qint64 size);
     bool feed(const QByteArray& bytes) { return feed(bytes.constData(), bytes.size()); }
 
-    // Whether the stream stopped inside the authentication or a message.
-    bool inside() const;
-    bool authenticated() const { return m_phase == Phase::Messages; }
     QString error() const { return m_error; }
+
+Q_SIGNALS:
+    // The stream stopped inside the authentication or a message too long.
+    void stalled(const QString& reason);
 
 private:
     enum class Phase { Nul, Lines, Messages, Failed };
+    bool parse(const char* data, qint64 size);
     bool fail(const QString& reason);
+    bool inside() const;
 
     bool m_toServer;
     Phase m_phase = Phase::Nul;
@@ -52,6 +59,7 @@ private:
     int m_headerBytes = 0;
     qint64 m_rest = 0;  // of the current message after its header
     QString m_error;
+    QTimer m_stall;
 };
 
 }  // namespace automation

@@ -28,15 +28,7 @@ BusLink::BusLink(Role role, int descriptor, QObject* parent)
     : QObject(parent), m_role(role), m_descriptor(descriptor) {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &BusLink::process);
-    m_stall.setSingleShot(true);
-    m_stall.setInterval(calls::StallMs);
-    connect(&m_stall, &QTimer::timeout, this, [this] {
-        close(m_frames.authenticated()
-                  ? QStringLiteral("a D-Bus message was not finished within %1 ms")
-                        .arg(calls::StallMs)
-                  : QStringLiteral("the D-Bus authentication was not finished within %1 ms")
-                        .arg(calls::StallMs));
-    });
+    connect(&m_frames, &BusFrames::stalled, this, &BusLink::close);
 }
 
 BusLink::~BusLink() {
@@ -109,7 +101,6 @@ void BusLink::close(const QString& reason) {
         return;
     m_closed = true;
     m_timer.stop();
-    m_stall.stop();
     for (QSocketNotifier* n : {m_read, m_write, m_clientRead, m_feedWrite})
         if (n)
             n->setEnabled(false);
@@ -132,10 +123,6 @@ void BusLink::readClient() {
                          : QStringLiteral("reading the client failed: %1").arg(errnoText(errno)));
     if (!m_frames.feed(chunk, n))
         return close(m_frames.error());
-    if (!m_frames.inside())
-        m_stall.stop();
-    else if (!m_stall.isActive())
-        m_stall.start();
     m_backlog.append(chunk, n);
     feed();
 }

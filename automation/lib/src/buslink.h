@@ -70,7 +70,6 @@ private:
     QSocketNotifier* m_feedWrite = nullptr;
     BusFrames m_frames{true};
     QByteArray m_backlog;  // read from the client, not yet taken by the pair
-    QTimer m_stall;
     bool m_answersWait = false;
 };
 

@@ -20,33 +20,18 @@ void limitReadBuffer(QIODevice* socket) {
 
 Pipe::Pipe(QIODevice* from, QIODevice* to, std::optional<bool> toServer, QObject* parent)
     : QObject(parent), m_from(from), m_to(to) {
-    if (toServer)
-        m_frames.emplace(*toServer);
+    if (toServer) {
+        m_frames = new BusFrames(*toServer, this);
+        connect(m_frames, &BusFrames::stalled, this, [this](const QString& reason) {
+            m_failed = true;
+            emit failed(reason);
+        });
+    }
     limitReadBuffer(from);
-    m_stall.setSingleShot(true);
-    m_stall.setInterval(calls::StallMs);
-    connect(&m_stall, &QTimer::timeout, this, [this] {
-        m_failed = true;
-        emit failed(m_frames->authenticated()
-                        ? QStringLiteral("a D-Bus message was not finished within %1 ms")
-                              .arg(calls::StallMs)
-                        : QStringLiteral("the D-Bus authentication was not finished within %1 ms")
-                              .arg(calls::StallMs));
-    });
     connect(from, &QIODevice::readyRead, this, &Pipe::move);
     connect(to, &QIODevice::bytesWritten, this, &Pipe::move);
-    watchStall();
     if (from->bytesAvailable() > 0)
         QMetaObject::invokeMethod(this, &Pipe::move, Qt::QueuedConnection);
-}
-
-void Pipe::watchStall() {
-    if (!m_frames)
-        return;
-    if (!m_frames->inside())
-        m_stall.stop();
-    else if (!m_stall.isActive())
-        m_stall.start();
 }
 
 void Pipe::move() {
@@ -62,7 +47,6 @@ void Pipe::move() {
             break;
         if (m_frames && !m_frames->feed(chunk)) {
             m_failed = true;
-            m_stall.stop();
             emit failed(m_frames->error());
             return;
         }
@@ -72,7 +56,6 @@ void Pipe::move() {
     if (!any)
         return;
     sendNow(m_to);
-    watchStall();
     emit moved();
 }
 

@@ -5,7 +5,6 @@
 #include <QIODevice>
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 
 #include <optional>
 
@@ -35,12 +34,10 @@ Q_SIGNALS:
 
 private:
     void move();
-    void watchStall();
 
     QPointer<QIODevice> m_from;
     QPointer<QIODevice> m_to;
-    std::optional<BusFrames> m_frames;
-    QTimer m_stall;
+    BusFrames* m_frames = nullptr;  // when the bytes are checked
     bool m_failed = false;
 };
 
