@@ -317,7 +317,8 @@ void Host::startTls(Pending* pending) {
         const QString id = identityOf(socket->peerCertificate());
         if (const Status s = checkClientIdentity(id, m_identity.id, &m_authorized); !s.ok()) {
             reportTrustProblems();
-            if (s.error == Error::NotAuthorized)
+            // One with an identity may ask to pair.
+            if (s.error == Error::NotAuthorized && !id.isEmpty())
                 return awaitPairing(socket, pending, id, s);
             return refuse(socket, pending, s.error, s.reason);
         }
@@ -361,6 +362,9 @@ void Host::awaitPairing(QSslSocket* socket, Pending* pending, const QString& id,
                 socket->disconnect(channel);
                 if (m.type != wire::Type::Pair)
                     return refuse(socket, pending, refusal.error, refusal.reason);
+                // The channel is still emitting: it goes later, the slot now.
+                channel->setParent(nullptr);
+                channel->deleteLater();
                 const QString origin = pending->origin.key;
                 const QString address = pending->origin.shown;
                 socket->setParent(nullptr);
