@@ -1094,9 +1094,8 @@ int decide(QCommandLineParser& parser, const QStringList& args, bool accept) {
     }
     QStringList classes;
     QString error;
-    const QString list = parser.value(QStringLiteral("classes"));
-    if (accept && parser.isSet(QStringLiteral("classes")) &&
-        !parseClassPatterns(list, &classes, &error)) {
+    const QString list = accept ? parser.value(QStringLiteral("classes")) : QString();
+    if (!list.isEmpty() && !parseClassPatterns(list, &classes, &error)) {
         err << "automationctl accept: --classes: " << error << Qt::endl;
         return 2;
     }
