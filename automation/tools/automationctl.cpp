@@ -1094,8 +1094,9 @@ int decide(QCommandLineParser& parser, const QStringList& args, bool accept) {
     }
     QStringList classes;
     QString error;
-    const QString list = accept ? parser.value(QStringLiteral("classes")) : QString();
-    if (!list.isEmpty() && !parseClassPatterns(list, &classes, &error)) {
+    const bool limited = accept && parser.isSet(QStringLiteral("classes"));
+    const QString list = limited ? parser.value(QStringLiteral("classes")) : QString();
+    if (limited && !parseClassPatterns(list, &classes, &error)) {
         err << "automationctl accept: --classes: " << error << Qt::endl;
         return 2;
     }
