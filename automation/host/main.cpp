@@ -204,23 +204,18 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         settings.endpoints.append(*endpoint);
     }
 
-    // For tests, which wait for the summary of a refusal storm.
-    if (qEnvironmentVariableIsSet("AUTOMATION_HOST_LOG_WINDOW_MS")) {
+    // For tests: the window of the log's limit, which they wait out for its
+    // summary, and the time a pairing request waits, which they see expire.
+    for (const auto& [name, value] :
+         {std::pair{"AUTOMATION_HOST_LOG_WINDOW_MS", &options.logRules.windowMs},
+          std::pair{"AUTOMATION_HOST_PAIRING_EXPIRY_MS", &options.pairing.expiryMs}}) {
+        if (!qEnvironmentVariableIsSet(name))
+            continue;
         bool ok = false;
-        options.logRules.windowMs =
-            qEnvironmentVariableIntValue("AUTOMATION_HOST_LOG_WINDOW_MS", &ok);
-        if (!ok || options.logRules.windowMs <= 0)
-            return failure(QStringLiteral(
-                "AUTOMATION_HOST_LOG_WINDOW_MS takes a positive number of milliseconds"));
-    }
-    // For tests, which see a pairing request expire.
-    if (qEnvironmentVariableIsSet("AUTOMATION_HOST_PAIRING_EXPIRY_MS")) {
-        bool ok = false;
-        options.pairing.expiryMs =
-            qEnvironmentVariableIntValue("AUTOMATION_HOST_PAIRING_EXPIRY_MS", &ok);
-        if (!ok || options.pairing.expiryMs <= 0)
-            return failure(QStringLiteral(
-                "AUTOMATION_HOST_PAIRING_EXPIRY_MS takes a positive number of milliseconds"));
+        *value = qEnvironmentVariableIntValue(name, &ok);
+        if (!ok || *value <= 0)
+            return failure(QStringLiteral("%1 takes a positive number of milliseconds")
+                               .arg(QLatin1String(name)));
     }
     return {settings, {}, 0};
 }
