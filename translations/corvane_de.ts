@@ -175,7 +175,7 @@ konnte nicht aktualisiert werden: %2.
     </message>
     <message>
         <source>Authentication:</source>
-        <translation>Authentifizierung:</translation>
+        <translation>Authentif.:</translation>
     </message>
     <message>
         <source>Authentication level</source>
@@ -234,7 +234,7 @@ konnte nicht aktualisiert werden: %2.
     </message>
     <message>
         <source>P&amp;roperties</source>
-        <translation>Ei&amp;genschaften</translation>
+        <translation>&amp;Details</translation>
     </message>
     <message>
         <source>Test server</source>
@@ -397,11 +397,11 @@ konnte nicht aktualisiert werden: %2.
 To edit the classes later, run TALVO, enter the class name and click Properties.</source>
         <translation>Klicken Sie auf „Fertig stellen“, um die Klassen dieses Servers zu registrieren.
 
-Um die Klassen später zu bearbeiten, starten Sie TALVO, geben den Klassennamen ein und klicken auf „Eigenschaften“.</translation>
+Um die Klassen später zu bearbeiten, starten Sie TALVO, geben den Klassennamen ein und klicken auf „Details“.</translation>
     </message>
     <message>
         <source>&amp;Enter the .EXE, .DLL or .VBR of the Server to register:</source>
-        <translation>&amp;Datei (.EXE, .DLL oder .VBR) des zu registrierenden Servers:</translation>
+        <translation>&amp;Datei (.EXE, .DLL, .VBR) des neuen Servers:</translation>
     </message>
     <message>
         <source>Finish</source>
@@ -425,7 +425,7 @@ Um die Klassen später zu bearbeiten, starten Sie TALVO, geben den Klassennamen 
     </message>
     <message>
         <source>Server is already registered, use properties to change settings</source>
-        <translation>Der Server ist bereits registriert; ändern Sie die Einstellungen über „Eigenschaften“</translation>
+        <translation>Der Server ist bereits registriert; ändern Sie die Einstellungen über „Details“</translation>
     </message>
     <message>
         <source>Select Server...</source>

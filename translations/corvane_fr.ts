@@ -139,7 +139,7 @@ n’a pas pu être mis à jour&#xa0;: %2.
     </message>
     <message>
         <source>Registered for remote activation</source>
-        <translation>Enregistré pour l’activation à distance</translation>
+        <translation>Activation à distance</translation>
     </message>
     <message>
         <source>Remote details</source>
@@ -147,7 +147,7 @@ n’a pas pu être mis à jour&#xa0;: %2.
     </message>
     <message>
         <source>Machine Name:</source>
-        <translation>Nom de la machine&#xa0;:</translation>
+        <translation>Machine&#xa0;:</translation>
     </message>
     <message>
         <source>Machine name</source>
@@ -175,7 +175,7 @@ n’a pas pu être mis à jour&#xa0;: %2.
     </message>
     <message>
         <source>Authentication:</source>
-        <translation>Authentification&#xa0;:</translation>
+        <translation>Authentif.&#xa0;:</translation>
     </message>
     <message>
         <source>Authentication level</source>
