@@ -38,16 +38,16 @@ QString translationsDirIn(const QString& programDir) {
             .filePath(QLatin1String(kDataDirFromProgramDir) + QStringLiteral("/translations")));
 }
 
-QString translationLanguage(const QString& directory, const QLocale& locale) {
-    for (QString wanted : locale.uiLanguages()) {
-        wanted.replace(QLatin1Char('-'), QLatin1Char('_'));
-        const QLocale::Language language = QLocale(wanted).language();
+QString translationLanguage(const QString& directory, const QStringList& wanted) {
+    for (QString name : wanted) {
+        name.replace(QLatin1Char('-'), QLatin1Char('_'));
+        const QLocale::Language language = QLocale(name).language();
         // The source texts are English: a user who puts English first gets
         // them, whatever languages follow.
         if (language == QLocale::English || language == QLocale::C)
             return {};
         // "de_AT" first, then "de"; a script or region more is dropped.
-        QString candidate = wanted;
+        QString candidate = name;
         while (true) {
             if (isTranslation(directory, candidate))
                 return candidate;

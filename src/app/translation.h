@@ -13,10 +13,12 @@ namespace app {
 QString translationsDirIn(const QString& programDir);
 
 // The language, among those with a translation in directory, that the user
-// reads first of locale's languages: "de" or "de_AT" as the file is named.
-// Empty when English comes first (or the C locale) or none is translated:
-// the texts are then the English ones the program is written with.
-QString translationLanguage(const QString& directory, const QLocale& locale = QLocale());
+// reads first of the languages wanted ("de-AT", "fr", in order, as
+// QLocale::uiLanguages() gives the user's): "de_AT" or "de" as the file is
+// named. Empty when English comes first (or the C locale) or none is
+// translated: the texts are then the English ones the program is written with.
+QString translationLanguage(const QString& directory,
+                            const QStringList& wanted = QLocale::system().uiLanguages());
 
 // Installs Corvane's translation for language from directory, and Qt's own
 // for it where Qt has one; the translators belong to the application. False
