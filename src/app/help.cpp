@@ -78,7 +78,7 @@ QString locateHelpFile(const QString& programDir, const QString& language) {
     languages << QString();
     for (const QString& candidate : languages) {
         for (const QString& dir : {programDir, dataDir}) {
-            const QString file = helpFileIn(dir, candidate);
+            QString file = helpFileIn(dir, candidate);
             if (QFileInfo(file).isFile())
                 return file;
         }

@@ -30,7 +30,7 @@ bool install(const QString& name, const QString& directory) {
 }  // namespace
 
 QString translationsDirIn(const QString& programDir) {
-    const QString beside = QDir(programDir).filePath(QStringLiteral("translations"));
+    QString beside = QDir(programDir).filePath(QStringLiteral("translations"));
     if (QFileInfo(beside).isDir())
         return beside;
     return QDir::cleanPath(
