@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QTextDocument>
@@ -212,6 +213,12 @@ QList<Shown> textsOf(const Scene& scene, QWidget* window) {
     if (scene.layout == Layout::FileDialog)
         return fileDialogTexts(window);
     QList<Shown> shown;
+    // A menu's entries are its actions.
+    if (auto* menu = qobject_cast<QMenu*>(window)) {
+        for (const QAction* action : menu->actions())
+            add(shown, menu, "entry", action->text());
+        return shown;
+    }
     // The main window's and the message boxes' titles are the program's name.
     if (scene.layout == Layout::Fixed && window->objectName() != QLatin1String("frmServerReg"))
         add(shown, window, "title", window->windowTitle());
@@ -258,6 +265,10 @@ QStringList repeatedAccessKeys(QWidget* window) {
         if (const QChar key = accessKey(caption); !key.isNull())
             users[key] << widget->objectName() + QStringLiteral(" \"") + caption + QLatin1Char('"');
     };
+    if (auto* menu = qobject_cast<QMenu*>(window)) {
+        for (const QAction* action : menu->actions())
+            use(menu, action->text());
+    }
     const QList<QWidget*> widgets = window->findChildren<QWidget*>();
     for (QWidget* widget : widgets) {
         if (widget->window() != window)

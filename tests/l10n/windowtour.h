@@ -22,8 +22,8 @@ namespace tour {
 
 // Whose layout a scene shows: ours, laid out to the twip; a message box, whose
 // text is ours and whose buttons and size are Qt's; Qt's file dialog, whose
-// title and file types alone are ours.
-enum class Layout { Fixed, MessageBox, FileDialog };
+// title and file types alone are ours; a menu, which Qt sizes to its entries.
+enum class Layout { Fixed, MessageBox, FileDialog, Menu };
 
 struct Scene;
 using Look = std::function<void(const Scene& scene, QWidget* window)>;
@@ -63,15 +63,15 @@ private:
 };
 
 // The texts of the window's visible controls: captions, titles, tabs, the
-// entries of lists that offer fixed choices, accessible names and
-// descriptions, tool tips and What's-This help. Texts that are the user's
+// entries of lists that offer fixed choices and of a menu, accessible names
+// and descriptions, tool tips and What's-This help. Texts that are the user's
 // data (names typed or stored) are left out: see isData().
 QList<Shown> textsOf(const Scene& scene, QWidget* window);
 
 // A caption as drawn: one ampersand marks the access key and is not shown.
 QString shownText(const QString& caption);
 
-// The access keys used more than once in the window, visible or not.
+// The access keys used more than once in the window (or menu), visible or not.
 QStringList repeatedAccessKeys(QWidget* window);
 
 // The texts of the window's visible labels, buttons, check boxes, frame
