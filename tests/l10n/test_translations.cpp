@@ -110,7 +110,7 @@ void TestTranslations::translationsFitTheirControls() {
     tour.visit([&](const tour::Scene& scene, QWidget* window) {
         const QString at = scene.name + QStringLiteral(": ");
         if (scene.layout == tour::Layout::Fixed) {
-            for (const QString& text : tour::cutOffTexts(window))
+            for (const QString& text : cutOffTexts(window))
                 cut << at + text;
         }
         if (scene.layout != tour::Layout::FileDialog) {

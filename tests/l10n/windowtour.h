@@ -8,11 +8,6 @@
 #include "testenv.h"
 #include "windowtest.h"
 
-#include <QComboBox>
-#include <QGroupBox>
-#include <QTabBar>
-#include <QTabWidget>
-
 #include <functional>
 #include <memory>
 
@@ -68,15 +63,7 @@ private:
 // data (names typed or stored) are left out: see isData().
 QList<Shown> textsOf(const Scene& scene, QWidget* window);
 
-// A caption as drawn: one ampersand marks the access key and is not shown.
-QString shownText(const QString& caption);
-
 // The access keys used more than once in the window (or menu), visible or not.
 QStringList repeatedAccessKeys(QWidget* window);
-
-// The texts of the window's visible labels, buttons, check boxes, frame
-// titles, tabs and fixed choices that do not fit the room their control
-// gives them.
-QStringList cutOffTexts(QWidget* window);
 
 }  // namespace tour
