@@ -9,7 +9,9 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTranslator>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {
@@ -27,6 +29,22 @@ bool isPseudo(const QString& text) {
             std::none_of(trimmed.cbegin(), trimmed.cend(), plainLetter));
 }
 
+// The placeholders of a text, in order of number: "%1", "%2".
+QStringList placeholders(const QString& text) {
+    QStringList found;
+    QRegularExpressionMatchIterator it =
+        QRegularExpression(QStringLiteral("%\\d")).globalMatch(text);
+    while (it.hasNext())
+        found << it.next().captured();
+    found.sort();
+    return found;
+}
+
+// Access keys marked in a caption ("&&" is an ampersand shown).
+qsizetype accessKeys(const QString& text) {
+    return QString(text).remove(QStringLiteral("&&")).count(QLatin1Char('&'));
+}
+
 void removeTranslators() {
     const QList<QTranslator*> translators = qApp->findChildren<QTranslator*>();
     for (QTranslator* translator : translators) {
@@ -42,6 +60,7 @@ class TestTranslations : public QObject {
 private Q_SLOTS:
     void cleanup();
 
+    void translationsAreComplete();
     void everyTextIsTranslated();
     void translationsFitTheirControls_data();
     void translationsFitTheirControls();
@@ -53,6 +72,43 @@ void TestTranslations::cleanup() {
     rejectModalsLeftOpen();
     removeTranslators();
     app::setHelpFile(QString());
+}
+
+// Every text of every .ts file translated, with the placeholders of its
+// source (a name left out of a message is lost to the user) and an access
+// key where the source has one.
+void TestTranslations::translationsAreComplete() {
+    const QStringList files = QStringLiteral(TS_FILES).split(QLatin1Char(','));
+    QVERIFY(!files.isEmpty());
+    for (const QString& name : files) {
+        QFile file(name);
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(name));
+        QXmlStreamReader xml(&file);
+        QStringList faults;
+        QString source;
+        int messages = 0;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            if (xml.name() == QLatin1String("source")) {
+                source = xml.readElementText();
+            } else if (xml.name() == QLatin1String("translation")) {
+                ++messages;
+                const bool unfinished = xml.attributes().hasAttribute(QStringLiteral("type"));
+                const QString translation = xml.readElementText();
+                if (unfinished || translation.isEmpty())
+                    faults << QStringLiteral("untranslated: ") + source;
+                else if (placeholders(translation) != placeholders(source))
+                    faults << QStringLiteral("placeholders differ: ") + translation;
+                else if (accessKeys(translation) != accessKeys(source))
+                    faults << QStringLiteral("access keys differ: ") + translation;
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(name + QStringLiteral(": ") + xml.errorString()));
+        QVERIFY2(messages > 100, qPrintable(name));
+        QVERIFY2(faults.isEmpty(),
+                 qPrintable(name + QStringLiteral(":\n") + faults.join(QLatin1Char('\n'))));
+    }
 }
 
 void TestTranslations::everyTextIsTranslated() {
