@@ -265,7 +265,7 @@ void TestInstall::installedCorvaneSpeaksTheUsersLanguage() {
         QString::fromUtf8(probeCorvane(staged(QStringLiteral(DATADIR)), {}, locale));
     QVERIFY2(report.contains(QStringLiteral("\nbutton cmdClose ") + close + QLatin1Char('\n')),
              qPrintable(report));
-    // The title ends the bold part (an earlier case put a word before the
+    // The title ends the bold text (an earlier case put a word before the
     // installed English one).
     QVERIFY2(report.contains(QRegularExpression(
                  QStringLiteral("\ntopic 1 <p><b>[^<]*%1</b></p>")
