@@ -2,6 +2,7 @@
 # make test        - install what is missing, build, check, run every test headless
 # make check       - the format of every tracked C++ file, and layers that point down
 # make tidy        - clang-tidy over Corvane's own code (src/, tests/corvane)
+# make translations - bring translations/*.ts up to date after a change of the texts
 # make test-repeat - the same, the whole suite 20 times, stopping at the first failure
 # make bench       - install what is missing, build (optimised), run the benchmarks
 # make install     - build, then install under PREFIX (default /usr/local; DESTDIR= stages)
@@ -22,18 +23,23 @@ PACKAGE_DIR ?= build-deb
 # libsqlite3-dev the headers through which the settings store and the class
 # store talk to SQLite; iproute2 gives a test the network namespace in which
 # a flood comes from many IPv6 addresses; dbus-daemon a session bus on which
-# a test plays the desktop's notification service;
+# a test plays the desktop's notification service; qt6-l10n-tools and
+# qt6-tools-dev bring lupdate, lrelease and their CMake functions, which turn
+# the translations into .qm files; qt6-translations-l10n Qt's own
+# translations of standard buttons and the file dialog;
 # clang-format and clang-tidy check the code).
 PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools \
             qt6-base-private-dev libgl-dev libssl-dev libsqlite3-dev libsystemd-dev scdoc \
-            fonts-liberation xvfb xauth desktop-file-utils appstream man-db iproute2 dbus-daemon clang-format \
+            qt6-l10n-tools qt6-tools-dev qt6-translations-l10n \
+            fonts-liberation xvfb xauth desktop-file-utils appstream man-db iproute2 dbus-daemon \
+            clang-format \
             clang-tidy
 # And what building the Debian package needs besides.
 PACKAGE_TOOLS := dpkg-dev file
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run check tidy test test-repeat bench install uninstall package \
-        clean
+.PHONY: all deps configure build run check tidy translations test test-repeat bench install \
+        uninstall package clean
 
 all: build
 
@@ -83,6 +89,11 @@ check: deps
 tidy: build
 	git ls-files 'src/*.cpp' 'tests/corvane/*.cpp' | \
 	  xargs -P $(JOBS) -n 1 clang-tidy -p $(BUILD_DIR) --quiet
+
+# New and changed texts of the sources into every .ts file, gone ones out;
+# the translations of unchanged texts stay.
+translations: configure
+	cmake --build $(BUILD_DIR) --target update_translations
 
 # A test that fails only now and then shows here.
 test-repeat: build

@@ -53,7 +53,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the platform plugins
 # that put windows on the screen.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# The windows' Arial is drawn with Liberation Sans.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation")
+# The windows' Arial is drawn with Liberation Sans; Qt's own translations
+# put its standard buttons and file dialog in the user's language too.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation, qt6-translations-l10n")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -58,20 +58,32 @@ void setHelpFile(const QString& path) {
         cache() = HelpCache{path, false, {}};
 }
 
-QString helpFileIn(const QString& programDir) {
+QString helpFileIn(const QString& programDir, const QString& language) {
     QString dir = programDir;
     while (dir.size() > 1 && dir.endsWith(QLatin1Char('/')))
         dir.chop(1);
-    return dir + QStringLiteral("/TALVO.HLP");
+    return language.isEmpty() ? dir + QStringLiteral("/TALVO.HLP")
+                              : dir + QStringLiteral("/TALVO.") + language + QStringLiteral(".HLP");
 }
 
-QString locateHelpFile(const QString& programDir) {
-    QString beside = helpFileIn(programDir);
-    if (QFileInfo(beside).isFile())
-        return beside;
-    const QString installed = helpFileIn(
-        QDir::cleanPath(QDir(programDir).filePath(QLatin1String(kDataDirFromProgramDir))));
-    return QFileInfo(installed).isFile() ? installed : beside;
+QString locateHelpFile(const QString& programDir, const QString& language) {
+    const QString dataDir =
+        QDir::cleanPath(QDir(programDir).filePath(QLatin1String(kDataDirFromProgramDir)));
+    QStringList languages;
+    for (QString wanted = language; !wanted.isEmpty();) {
+        languages << wanted;
+        const qsizetype cut = wanted.lastIndexOf(QLatin1Char('_'));
+        wanted.truncate(qMax<qsizetype>(cut, 0));
+    }
+    languages << QString();
+    for (const QString& candidate : languages) {
+        for (const QString& dir : {programDir, dataDir}) {
+            QString file = helpFileIn(dir, candidate);
+            if (QFileInfo(file).isFile())
+                return file;
+        }
+    }
+    return helpFileIn(programDir);
 }
 
 QMap<int, HelpTopic> parseHelp(const QString& text) {

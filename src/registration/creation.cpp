@@ -80,14 +80,17 @@ std::unique_ptr<ObjectCreator> newObjectCreator() {
             return newObjectCreator(candidate);
     }
     return unavailable(
-        QStringLiteral("The creation module %1 is missing: it is neither at %2 nor at %3. "
-                       "Reinstall Corvane.")
+        QCoreApplication::translate(
+            "Failure",
+            "The creation module %1 is missing: it is neither at %2 nor at %3. "
+            "Reinstall Corvane.")
             .arg(QLatin1String(app::kCreationModuleName), candidates.at(0), candidates.at(1)));
 }
 
 std::unique_ptr<ObjectCreator> newObjectCreator(const QString& modulePath) {
     if (!QFileInfo::exists(modulePath))
-        return unavailable(QStringLiteral("The creation module %1 is missing. Reinstall Corvane.")
+        return unavailable(QCoreApplication::translate(
+                               "Failure", "The creation module %1 is missing. Reinstall Corvane.")
                                .arg(modulePath));
     // Loaded once: the loader keeps the library and its root object for the
     // rest of the process, and hands the same root object to every loader of
@@ -96,13 +99,16 @@ std::unique_ptr<ObjectCreator> newObjectCreator(const QString& modulePath) {
     QPluginLoader loader(modulePath);
     const QString iid = loader.metaData().value(QStringLiteral("IID")).toString();
     if (!iid.isEmpty() && iid != kModuleIid)
-        return unavailable(QStringLiteral("%1 is not a creation module of this version of "
-                                          "Corvane (it offers %2). Reinstall Corvane.")
-                               .arg(modulePath, iid));
+        return unavailable(
+            QCoreApplication::translate("Failure",
+                                        "%1 is not a creation module of this version of "
+                                        "Corvane (it offers %2). Reinstall Corvane.")
+                .arg(modulePath, iid));
     auto* module = iid.isEmpty() ? nullptr : qobject_cast<CreationModule*>(loader.instance());
     if (!module)
         return unavailable(
-            QStringLiteral("The creation module %1 could not be loaded: %2. Reinstall Corvane.")
+            QCoreApplication::translate(
+                "Failure", "The creation module %1 could not be loaded: %2. Reinstall Corvane.")
                 .arg(modulePath, loader.errorString()));
     return module->newCreator();
 }

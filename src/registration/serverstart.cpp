@@ -2,6 +2,7 @@
 
 #include <automation/classstore.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -26,12 +27,13 @@ std::optional<FileIdentity> identity(const QString& path) {
 
 QString failureReason(const QFileInfo& file, const QProcess& process) {
     if (!file.exists())
-        return QStringLiteral("the file was not found");
+        return QCoreApplication::translate("Failure", "the file was not found");
     if (file.isDir())
-        return QStringLiteral("it is a folder, not a program");
+        return QCoreApplication::translate("Failure", "it is a folder, not a program");
     if (!file.isExecutable())
-        return QStringLiteral("the file is not marked as executable");
-    return QStringLiteral("the file is not a program this computer can run (%1)")
+        return QCoreApplication::translate("Failure", "the file is not marked as executable");
+    return QCoreApplication::translate("Failure",
+                                       "the file is not a program this computer can run (%1)")
         .arg(process.errorString());
 }
 

@@ -1,5 +1,6 @@
 #include "store.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -124,7 +125,8 @@ public:
         if (!m_db)
             return m_openError;
         const QString text = QString::fromUtf8(sqlite3_errmsg(m_db)).trimmed();
-        return text.isEmpty() ? QStringLiteral("unknown database error") : text;
+        return text.isEmpty() ? QCoreApplication::translate("Failure", "unknown database error")
+                              : text;
     }
 
     const QString& path() const { return m_path; }
@@ -179,14 +181,16 @@ bool Store::open() {
     const QString dir = info.absolutePath();
     if (!QDir(dir).exists()) {
         if (!QDir().mkpath(dir))
-            return fail(QStringLiteral("the folder %1 cannot be created").arg(dir));
+            return fail(
+                QCoreApplication::translate("Failure", "the folder %1 cannot be created").arg(dir));
         QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     const bool existed = info.exists();
     if (existed && !info.isFile())
-        return fail(QStringLiteral("it is not a file"));
+        return fail(QCoreApplication::translate("Failure", "it is not a file"));
     if (!existed && !QFileInfo(dir).isWritable())
-        return fail(QStringLiteral("the folder %1 is not writable").arg(dir));
+        return fail(
+            QCoreApplication::translate("Failure", "the folder %1 is not writable").arg(dir));
 
     auto connection = std::make_unique<Connection>(file, FileId{});
     if (!connection->open())
@@ -247,7 +251,7 @@ std::optional<QString> Store::GetSetting(const QString& app, const QString& sect
 bool Store::SaveSetting(const QString& app, const QString& section, const QString& key,
                         const QString& value) {
     if (key.isEmpty()) {
-        m_lastError = QStringLiteral("a setting needs a name");
+        m_lastError = QCoreApplication::translate("Failure", "a setting needs a name");
         return false;
     }
     return run(Query::Save, {app, section, key, value, fold(app), fold(section), fold(key)},
@@ -297,7 +301,7 @@ Failure writeFailure(Failure::Kind kind, const Store& store, const QString& name
 app::Result<> addEntry(const QString& section, const QString& name) {
     if (name.isEmpty())
         return Failure{.kind = Failure::Kind::NotRemembered,
-                       .reason = QStringLiteral("a setting needs a name")};
+                       .reason = QCoreApplication::translate("Failure", "a setting needs a name")};
     Store& store = defaultStore();
     const std::optional<QString> value = store.GetSetting(kApplication, section, name);
     if (!value)

@@ -49,6 +49,9 @@ QByteArray readFile(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Environment variables by name.
+using Variables = QMap<QString, QString>;
+
 // The value of `key=` in a desktop entry or a unit file, each occurrence.
 QStringList values(const QByteArray& file, const QString& key) {
     QStringList found;
@@ -71,6 +74,8 @@ private Q_SLOTS:
     void installsExactlyTheExpectedFiles();
     void helpFileBesideOrInstalled();
     void installedCorvaneShowsInstalledHelp();
+    void installedCorvaneSpeaksTheUsersLanguage_data();
+    void installedCorvaneSpeaksTheUsersLanguage();
     void installedCorvaneUsesThemedIcon();
     void installedCorvaneLoadsItsCreationModule();
     void installedToolsWorkTogether();
@@ -93,7 +98,10 @@ private:
     // Runs the installed corvane until its main window shows (and, given a
     // class, until the test of that class has shown its outcome); what the
     // window probe saw of it.
-    QByteArray probeCorvane(const QString& dataDirs, const QString& testClass = {}) const;
+    // Variables in locale are set for it (a value of its own for each of
+    // LANGUAGE, LC_ALL, LC_MESSAGES and LANG, unset where none is given).
+    QByteArray probeCorvane(const QString& dataDirs, const QString& testClass = {},
+                            const Variables& locale = {}) const;
 
     QTemporaryDir m_dest;
     std::optional<ScopedXdgEnvironment> m_env;
@@ -133,6 +141,11 @@ void TestInstall::installsExactlyTheExpectedFiles() {
     };
     for (int size : {16, 32, 48, 64, 128, 256})
         expected.append(icons + QStringLiteral("%1x%1/apps/corvane.png").arg(size));
+    for (const QString& language : QStringLiteral(LANGUAGES).split(QLatin1Char(' '))) {
+        expected.append(
+            QStringLiteral(DATADIR "/corvane/translations/corvane_%1.qm").arg(language));
+        expected.append(QStringLiteral(DATADIR "/corvane/TALVO.%1.HLP").arg(language));
+    }
     if (MAN_PAGES) {
         for (const char* page : {"corvane", "automationctl", "automation-host"})
             expected.append(QStringLiteral(MANDIR "/man1/%1.1.gz").arg(QLatin1String(page)));
@@ -171,9 +184,16 @@ void TestInstall::helpFileBesideOrInstalled() {
     QCOMPARE(app::locateHelpFile(bin), beside);
 }
 
-QByteArray TestInstall::probeCorvane(const QString& dataDirs, const QString& testClass) const {
+QByteArray TestInstall::probeCorvane(const QString& dataDirs, const QString& testClass,
+                                     const Variables& locale) const {
     const QString output = m_env->root() + QStringLiteral("/probe.txt");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!locale.isEmpty()) {
+        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+            env.remove(QLatin1String(name));
+        for (auto it = locale.cbegin(); it != locale.cend(); ++it)
+            env.insert(it.key(), it.value());
+    }
     env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(WINDOW_PROBE));
     env.insert(QStringLiteral("WINDOW_PROBE_OUTPUT"), output);
     if (!testClass.isEmpty())
@@ -213,6 +233,44 @@ void TestInstall::installedCorvaneShowsInstalledHelp() {
     }
     QVERIFY2(report.contains("Installed help, "), report);
     QVERIFY(shown >= 7);
+}
+
+void TestInstall::installedCorvaneSpeaksTheUsersLanguage_data() {
+    QTest::addColumn<Variables>("locale");
+    QTest::addColumn<QString>("close");      // the Close button as shown
+    QTest::addColumn<QString>("helpTitle");  // of the class name's help topic
+    QTest::newRow("LANGUAGE=de") << Variables{{"LANGUAGE", "de"}, {"LANG", "C.UTF-8"}}
+                                 << "Schließen"
+                                 << "Klassenname des Servers";
+    QTest::newRow("LANGUAGE=fr") << Variables{{"LANGUAGE", "fr"}, {"LANG", "C.UTF-8"}} << "Fermer"
+                                 << "Nom de classe du serveur";
+    QTest::newRow("LANG=de_AT") << Variables{{"LANG", "de_AT.UTF-8"}} << "Schließen"
+                                << "Klassenname des Servers";
+    QTest::newRow("LANGUAGE=en before fr")
+        << Variables{{"LANGUAGE", "en:fr"}, {"LANG", "fr_FR.UTF-8"}} << "Close"
+        << "Server class name";
+    QTest::newRow("LANGUAGE=en") << Variables{{"LANGUAGE", "en"}} << "Close"
+                                 << "Server class name";
+    QTest::newRow("C locale") << Variables{{"LC_ALL", "C"}} << "Close"
+                              << "Server class name";
+}
+
+// The .qm files and the translated help files, found from where the program
+// is installed, in the language the environment asks for; English otherwise.
+void TestInstall::installedCorvaneSpeaksTheUsersLanguage() {
+    QFETCH(Variables, locale);
+    QFETCH(QString, close);
+    QFETCH(QString, helpTitle);
+    const QString report =
+        QString::fromUtf8(probeCorvane(staged(QStringLiteral(DATADIR)), {}, locale));
+    QVERIFY2(report.contains(QStringLiteral("\nbutton cmdClose ") + close + QLatin1Char('\n')),
+             qPrintable(report));
+    // The title ends the bold text (an earlier case put a word before the
+    // installed English one).
+    QVERIFY2(report.contains(QRegularExpression(
+                 QStringLiteral("\ntopic 1 <p><b>[^<]*%1</b></p>")
+                     .arg(QRegularExpression::escape(helpTitle.toHtmlEscaped())))),
+             qPrintable(report));
 }
 
 void TestInstall::installedCorvaneUsesThemedIcon() {
@@ -394,6 +452,18 @@ void TestInstall::desktopEntryAndMetainfo() {
     QVERIFY(QFile::exists(staged(DATADIR "/icons/hicolor/scalable/apps/") + icon.first() + ".svg"));
     QVERIFY(readFile(metainfo).contains("<launchable type=\"desktop-id\">" APP_ID
                                         ".desktop</launchable>"));
+    // Each language the windows speak: named in the catalogue entry, and the
+    // desktop entry's words in it.
+    for (const QString& language : QStringLiteral(LANGUAGES).split(QLatin1Char(' '))) {
+        QVERIFY2(readFile(metainfo).contains("<lang>" + language.toUtf8() + "</lang>"),
+                 qPrintable(language));
+        for (const char* key : {"Name", "GenericName", "Comment"}) {
+            const QStringList translated =
+                values(entry, QStringLiteral("%1[%2]").arg(QLatin1String(key), language));
+            QCOMPARE(translated.size(), 1);
+            QVERIFY(!translated.first().isEmpty());
+        }
+    }
 
     bool validated = false;
     const QString desktopValidator =

@@ -3,6 +3,7 @@
 // which shared objects the process has mapped, to $WINDOW_PROBE_OUTPUT:
 //   icon <theme name of the main window's icon, empty for a built-in one>
 //   topic <number> <What's This text>      (one line per control with help)
+//   button <object name> <text>            (one line per button)
 //   mapped <path>                          (one line per shared object)
 // With $WINDOW_PROBE_TEST naming a class, it then enters that name, presses
 // Test and waits for the test window's outcome, which adds:
@@ -113,6 +114,8 @@ void probe() {
                           .arg(topic.toInt())
                           .arg(control->whatsThis().replace(QLatin1Char('\n'), QLatin1Char(' ')));
     }
+    for (const QAbstractButton* button : main->findChildren<QAbstractButton*>())
+        report += QStringLiteral("button %1 %2\n").arg(button->objectName(), button->text());
     listMapped(QStringLiteral("mapped"));
     const QString className = qEnvironmentVariable("WINDOW_PROBE_TEST");
     if (className.isEmpty())

@@ -7,12 +7,19 @@
 #include "ui/common/messageboxes.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRect>
+#include <QStyleOptionButton>
+#include <QStyleOptionComboBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTextDocument>
 #include <QWidget>
@@ -120,4 +127,99 @@ inline ShownMessageBox messageBoxShownBy(const std::function<void()>& action,
     }
     app::setMessagePresenter(previous);
     return shown;
+}
+
+// A caption as drawn: one ampersand marks the access key and is not shown.
+inline QString shownText(const QString& caption) {
+    QString text = caption;
+    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
+        .remove(QLatin1Char('&'))
+        .replace(QLatin1Char('\x01'), QLatin1Char('&'));
+}
+
+// The texts of the window's visible labels, buttons, check boxes, frame
+// titles, tabs and fixed choices that do not fit the room their control
+// gives them.
+inline QStringList cutOffTexts(QWidget* window) {
+    QStringList cut;
+    const auto tooWide = [&](QWidget* widget, const QString& text, const QRect& room) {
+        const QFontMetrics metrics(widget->font());
+        if (metrics.horizontalAdvance(text) > room.width() || metrics.height() > room.height())
+            cut << QStringLiteral("%1: \"%2\" needs %3x%4, has %5x%6")
+                       .arg(widget->objectName(), text)
+                       .arg(metrics.horizontalAdvance(text))
+                       .arg(metrics.height())
+                       .arg(room.width())
+                       .arg(room.height());
+    };
+    const QList<QWidget*> widgets = window->findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        if (!widget->isVisible())
+            continue;
+        if (auto* label = qobject_cast<QLabel*>(widget)) {
+            const QString text = shownText(label->text());
+            if (text.isEmpty())
+                continue;
+            if (label->wordWrap()) {
+                if (label->heightForWidth(label->width()) > label->height())
+                    cut << widget->objectName() + QStringLiteral(": ") + text;
+                continue;
+            }
+            // A text that is several lines needs their height, and the
+            // longest line's width.
+            const QFontMetrics metrics(label->font());
+            const QRect needed = metrics.boundingRect(QRect(), Qt::TextExpandTabs, text);
+            const QRect room = label->contentsRect();
+            if (text.contains(QLatin1Char('\n'))) {
+                if (needed.width() > room.width() || needed.height() > room.height())
+                    cut << widget->objectName() + QStringLiteral(": ") + text;
+            } else {
+                tooWide(widget, text, room);
+            }
+        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+            const QString text = shownText(button->text());
+            if (text.isEmpty())
+                continue;
+            QStyleOptionButton option;
+            option.initFrom(button);
+            option.text = button->text();
+            const bool check = qobject_cast<QCheckBox*>(button);
+            tooWide(widget, text,
+                    button->style()->subElementRect(
+                        check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents,
+                        &option, button));
+        } else if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+            if (group->title().isEmpty())
+                continue;
+            QStyleOptionGroupBox option;
+            option.initFrom(group);
+            option.text = group->title();
+            option.subControls = QStyle::SC_GroupBoxLabel;
+            const QRect label = group->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                               QStyle::SC_GroupBoxLabel, group);
+            // The title is drawn within the frame's width, less its corners.
+            const QRect room(label.topLeft(),
+                             QSize(group->width() - 2 * label.left(), label.height()));
+            tooWide(widget, shownText(group->title()), room);
+        } else if (auto* tabs = qobject_cast<QTabWidget*>(widget)) {
+            // Tabs that do not fit are shortened or scrolled.
+            const QTabBar* bar = tabs->tabBar();
+            for (int i = 0; i < tabs->count(); ++i) {
+                const QRect tab = bar->tabRect(i);
+                const int needed =
+                    QFontMetrics(bar->font()).horizontalAdvance(shownText(tabs->tabText(i)));
+                if (tab.right() >= tabs->width() || tab.width() < needed)
+                    cut << QStringLiteral("%1: tab \"%2\"")
+                               .arg(tabs->objectName(), tabs->tabText(i));
+            }
+        } else if (auto* combo = qobject_cast<QComboBox*>(widget); combo && !combo->isEditable()) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                               QStyle::SC_ComboBoxEditField, combo);
+            for (int i = 0; i < combo->count(); ++i)
+                tooWide(widget, combo->itemText(i), field);
+        }
+    }
+    return cut;
 }

@@ -5,6 +5,7 @@
 #include "ui/common/messageboxes.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -33,13 +34,13 @@ void FillMachines(QComboBox* combo) {
 
 void FillProtocols(QComboBox* list) {
     for (const QString& name : settings::kProtocolNames)
-        list->addItem(name);
+        list->addItem(QCoreApplication::translate("settings", name.toUtf8().constData()));
     list->setCurrentIndex(0);
 }
 
 void FillAuthLevels(QComboBox* list) {
     for (const QString& name : settings::kAuthLevelNames)
-        list->addItem(name);
+        list->addItem(QCoreApplication::translate("settings", name.toUtf8().constData()));
     list->setCurrentIndex(0);
 }
 

@@ -3,6 +3,7 @@
 #include "app/messages.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 
 namespace common {
@@ -39,27 +40,33 @@ QString failureText(const app::Failure& failure) {
     using Kind = app::Failure::Kind;
     switch (failure.kind) {
         case Kind::SettingsUnreadable:
-            return QStringLiteral(
+            return QCoreApplication::translate(
+                       "Failure",
                        "The settings file\n%1\ncould not be read: %2.\n\nThe lists of servers and "
                        "machines stay empty until it can be read; the file has not been changed.")
                 .arg(failure.file, failure.reason);
         case Kind::NotRemembered:
-            return QStringLiteral(
+            return QCoreApplication::translate(
+                       "Failure",
                        "The settings file\n%1\ncould not be updated: %2.\n\n\"%3\" has not been "
                        "remembered.")
                 .arg(failure.file, failure.reason, failure.name);
         case Kind::NotForgotten:
-            return QStringLiteral(
+            return QCoreApplication::translate(
+                       "Failure",
                        "The settings file\n%1\ncould not be updated: %2.\n\n\"%3\" has not been "
                        "forgotten.")
                 .arg(failure.file, failure.reason, failure.name);
         case Kind::RegistrationNotUpdated:
-            return QStringLiteral("Unable to update registry, please try again");
+            return QCoreApplication::translate("Failure",
+                                               "Unable to update registry, please try again");
         case Kind::RegistrationUnreadable:
-            return QStringLiteral("The class registration could not be read: %1")
+            return QCoreApplication::translate("Failure",
+                                               "The class registration could not be read: %1")
                 .arg(failure.reason);
         case Kind::ServerNotStarted:
-            return QStringLiteral("%1 could not be started: %2.").arg(failure.file, failure.reason);
+            return QCoreApplication::translate("Failure", "%1 could not be started: %2.")
+                .arg(failure.file, failure.reason);
     }
     return failure.reason;
 }

@@ -15,6 +15,7 @@
 #include "ui/test/frmTest.h"
 #include "ui/wizard/frmServerWizard.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
@@ -61,8 +62,8 @@ void frmServerReg::Form_Load() {
                               .arg(app::kVersionMajor)
                               .arg(app::kVersionMinor)
                               .arg(app::kVersionRevision));
-    ui->lblCopyright->setText(QString::fromUtf8(app::kLegalNotice));
-    ui->lblComments->setText(QString::fromUtf8(app::kComments));
+    ui->lblCopyright->setText(QCoreApplication::translate("About", app::kLegalNotice));
+    ui->lblComments->setText(QCoreApplication::translate("About", app::kComments));
     // The lists wait for the first paint (loadLists): the window opens on the
     // About page, where they are not seen.
 }
@@ -129,8 +130,7 @@ void frmServerReg::cboServers_Click(int) {
 QString frmServerReg::enteredServer() {
     QString name = ui->cboServers->text().trimmed();
     if (name.isEmpty())
-        app::MsgBox(QStringLiteral("Server must be entered"), app::kOkExclamation,
-                    app::kShortTitle);
+        app::MsgBox(tr("Server must be entered"), app::kOkExclamation, app::kShortTitle);
     return name;
 }
 
@@ -157,8 +157,7 @@ void frmServerReg::cmdProp_Click() {
         return;
     const std::optional<registration::ActivationSettings>& current = read.value();
     if (!current) {
-        app::MsgBox(QStringLiteral("Server has not been registered"), app::kOkExclamation,
-                    app::kShortTitle);
+        app::MsgBox(tr("Server has not been registered"), app::kOkExclamation, app::kShortTitle);
         return;
     }
 
@@ -193,8 +192,8 @@ void frmServerReg::cmdAdd_Click() {
 void frmServerReg::cmdRemServer_Click() {
     loadLists();
     const QString name = ui->cboServers->text().trimmed();
-    if (app::MsgBox(QStringLiteral("Remove %1?").arg(name), app::kYesNoQuestion,
-                    app::kShortTitle) != app::kAnswerYes)
+    if (app::MsgBox(tr("Remove %1?").arg(name), app::kYesNoQuestion, app::kShortTitle) !=
+        app::kAnswerYes)
         return;
     // After a store failure, told to the user, the list keeps the entry so
     // that it does not pretend the server was forgotten.
@@ -223,8 +222,8 @@ void frmServerReg::cmdRemMachine_Click() {
     // The key is deleted exactly as stored: a machine recorded with blanks
     // around its name can be forgotten too.
     const QString key = item->text();
-    if (app::MsgBox(QStringLiteral("Remove %1?").arg(key.trimmed()), app::kYesNoQuestion,
-                    app::kShortTitle) != app::kAnswerYes)
+    if (app::MsgBox(tr("Remove %1?").arg(key.trimmed()), app::kYesNoQuestion, app::kShortTitle) !=
+        app::kAnswerYes)
         return;
     if (!common::report(settings::removeMachine(key)))
         return;

@@ -93,8 +93,8 @@ void frmServerProps::cmdOK_Click() {
     if (ui->chkRemote->isChecked()) {
         const QString machine = ui->cboMachine->currentText();
         if (machine.trimmed().isEmpty()) {
-            app::MsgBox(QStringLiteral("A machine name or IP address must be specified"),
-                        app::kOkExclamation, app::kShortTitle);
+            app::MsgBox(tr("A machine name or IP address must be specified"), app::kOkExclamation,
+                        app::kShortTitle);
             ui->cboMachine->setFocus();
             return;
         }

@@ -15,9 +15,11 @@
 
 namespace {
 
-const QString kTesting = QStringLiteral("Testing Connection...");
-const QString kSucceeded = QStringLiteral("Object Created Successfully");
-const QString kFailed = QStringLiteral("Could not create object, please check properties");
+// Translated as they are shown.
+const char* const kTesting = QT_TRANSLATE_NOOP("frmTest", "Testing Connection...");
+const char* const kSucceeded = QT_TRANSLATE_NOOP("frmTest", "Object Created Successfully");
+const char* const kFailed =
+    QT_TRANSLATE_NOOP("frmTest", "Could not create object, please check properties");
 
 QPointer<frmTest> current;
 
@@ -56,7 +58,7 @@ frmTest* frmTest::instance() {
 void frmTest::Form_Load() {
     common::CentreForm(this);
     ui->lblServer->setText(Server);
-    ui->lblStatus->setText(kTesting);
+    ui->lblStatus->setText(tr(kTesting));
     ui->cmdOK->setEnabled(false);
     show();
     RunTest();
@@ -79,7 +81,7 @@ void frmTest::RunTest() {
 
 void frmTest::Creator_Finished(const registration::CreationOutcome& outcome) {
     const bool created = outcome.ok;
-    ui->lblStatus->setText(created ? kSucceeded : kFailed);
+    ui->lblStatus->setText(tr(created ? kSucceeded : kFailed));
     common::announce(ui->lblStatus);
     // The reason names the class as given; a tool tip would take a name that
     // looks like markup for markup. Escaped, with its blanks kept, and wrapped

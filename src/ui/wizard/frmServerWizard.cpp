@@ -85,15 +85,14 @@ void frmServerWizard::txtServer_GotFocus() {
 void frmServerWizard::ShowPage(qint16 page) {
     const bool summary = page == kSummaryPage;
     if (summary) {
-        ui->lblHeading->setText(QStringLiteral("You have successfully added a new Server called:"));
+        ui->lblHeading->setText(tr("You have successfully added a new Server called:"));
         ui->lblServerName->setText(ui->txtServer->text());
         ui->lblFinish->setText(
-            QStringLiteral("Click Finish to register the classes in this Server.\n\n"
-                           "To edit the classes later, run TALVO, enter the class name and "
-                           "click Properties."));
+            tr("Click Finish to register the classes in this Server.\n\n"
+               "To edit the classes later, run TALVO, enter the class name and "
+               "click Properties."));
     } else {
-        ui->lblHeading->setText(
-            QStringLiteral("&Enter the .EXE, .DLL or .VBR of the Server to register:"));
+        ui->lblHeading->setText(tr("&Enter the .EXE, .DLL or .VBR of the Server to register:"));
     }
     ui->txtServer->setVisible(!summary);
     ui->cmdBrowse->setVisible(!summary);
@@ -105,8 +104,8 @@ void frmServerWizard::ShowPage(qint16 page) {
     for (QWidget* remote : remoteControls)
         remote->hide();
     ui->cmdBack->setEnabled(summary);
-    ui->cmdNext->setText(summary ? QStringLiteral("Finish") : QStringLiteral("&Next >"));
-    ui->cmdNext->setAccessibleName(summary ? QStringLiteral("Finish") : QStringLiteral("Next"));
+    ui->cmdNext->setText(summary ? tr("Finish") : tr("&Next >"));
+    ui->cmdNext->setAccessibleName(summary ? tr("Finish") : tr("Next"));
     // The control that had the focus may just have been hidden or disabled:
     // the path box on the server page, Finish on the summary page.
     if (summary)
@@ -129,7 +128,7 @@ bool frmServerWizard::ValidatePage(qint16& page) {
         return true;
     const QString path = ui->txtServer->text();
     if (path.trimmed().isEmpty())
-        return refuse(QStringLiteral("Server file must be entered"), app::kShortTitle);
+        return refuse(tr("Server file must be entered"), app::kShortTitle);
 
     // The last three characters as typed, in any case; no dot is needed.
     const QString ending = path.right(3).toLower();
@@ -138,10 +137,10 @@ bool frmServerWizard::ValidatePage(qint16& page) {
                 : ending == QLatin1String("vbr") ? 2
                                                  : 99;
     if (iFileType != 0)
-        return refuse(QStringLiteral("This version only registers .EXE servers"));
+        return refuse(tr("This version only registers .EXE servers"));
 
     if (!app::FileExists(path))
-        return refuse(path.trimmed() + QStringLiteral(" was not found"));
+        return refuse(tr("%1 was not found").arg(path.trimmed()));
 
     // The executable chosen, not the hidden class box (which always names
     // the same class), decides: a server that no class names is new.
@@ -149,8 +148,7 @@ bool frmServerWizard::ValidatePage(qint16& page) {
     if (!registered)
         return refuse(common::failureText(*registered.failure()));
     if (registered.value())
-        return refuse(
-            QStringLiteral("Server is already registered, use properties to change settings"));
+        return refuse(tr("Server is already registered, use properties to change settings"));
     return true;
 }
 
@@ -181,9 +179,9 @@ void frmServerWizard::cmdCancel_Click() {
 }
 
 void frmServerWizard::cmdBrowse_Click() {
-    const std::optional<QString> chosen = common::getOpenFileName(
-        this, QStringLiteral("Select Server..."),
-        QStringLiteral("Server (*.exe *.dll);;VB Reg (*.vbr)"), QStringLiteral("exe"));
+    const std::optional<QString> chosen =
+        common::getOpenFileName(this, tr("Select Server..."),
+                                tr("Server (*.exe *.dll);;VB Reg (*.vbr)"), QStringLiteral("exe"));
     if (chosen)
         ui->txtServer->setText(*chosen);
 }

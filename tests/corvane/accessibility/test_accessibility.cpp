@@ -18,12 +18,10 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QtTest>
 
@@ -133,60 +131,6 @@ double luminance(const QColor& c) {
 double contrast(const QColor& a, const QColor& b) {
     const double la = luminance(a), lb = luminance(b);
     return (qMax(la, lb) + 0.05) / (qMin(la, lb) + 0.05);
-}
-
-// A caption as drawn: one ampersand marks the access key and is not shown.
-QString shownText(const QString& caption) {
-    QString text = caption;
-    return text.replace(QStringLiteral("&&"), QStringLiteral("\x01"))
-        .remove(QLatin1Char('&'))
-        .replace(QLatin1Char('\x01'), QLatin1Char('&'));
-}
-
-// The texts of the window's visible labels, buttons and check boxes that do
-// not fit the room their control gives them.
-QStringList cutOffTexts(QWidget* window) {
-    QStringList cut;
-    const QList<QWidget*> widgets = window->findChildren<QWidget*>();
-    for (QWidget* widget : widgets) {
-        if (!widget->isVisible())
-            continue;
-        const QFontMetrics metrics(widget->font());
-        QString text;
-        QRect room;
-        if (auto* label = qobject_cast<QLabel*>(widget)) {
-            text = shownText(label->text());
-            if (text.isEmpty())
-                continue;
-            if (label->wordWrap()) {
-                if (label->heightForWidth(label->width()) > label->height())
-                    cut << widget->objectName() + QStringLiteral(": ") + text;
-                continue;
-            }
-            room = label->contentsRect();
-        } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-            text = shownText(button->text());
-            if (text.isEmpty())
-                continue;
-            QStyleOptionButton option;
-            option.initFrom(button);
-            option.text = button->text();
-            const bool check = qobject_cast<QCheckBox*>(button);
-            room = button->style()->subElementRect(
-                check ? QStyle::SE_CheckBoxContents : QStyle::SE_PushButtonContents, &option,
-                button);
-        } else {
-            continue;
-        }
-        if (metrics.horizontalAdvance(text) > room.width() || metrics.height() > room.height())
-            cut << QStringLiteral("%1: \"%2\" needs %3x%4, has %5x%6")
-                       .arg(widget->objectName(), text)
-                       .arg(metrics.horizontalAdvance(text))
-                       .arg(metrics.height())
-                       .arg(room.width())
-                       .arg(room.height());
-    }
-    return cut;
 }
 
 }  // namespace
