@@ -36,7 +36,11 @@ public:
 private:
     // Only whether the object could be made matters: it is released at once.
     void finish(const automation::CreateResult& result) {
-        registration::CreationOutcome outcome{.ok = result.ok(), .reason = result.reason};
+        registration::CreationOutcome outcome{
+            .ok = result.ok(),
+            .reason = result.reason,
+            .needsPairing = result.error == automation::Error::UnknownHost ||
+                            result.error == automation::Error::NotAuthorized};
         if (result.object) {
             outcome.description = result.object->description();
             result.object->release();

@@ -24,6 +24,9 @@ struct CreationOutcome {
     bool ok = false;
     QString reason{};       // why it failed, in English; empty on success
     QString description{};  // what the server said of the object it made
+    // The host does not know this user, or is not the one recorded for its
+    // machine: pairing with it is what fixes that.
+    bool needsPairing = false;
 };
 
 // Creates one object of a class and releases it at once.
@@ -60,5 +63,5 @@ public:
 
 // The version suffix changes whenever the classes above change, so that a
 // module built for another version of them is refused rather than called.
-#define CORVANE_CREATION_MODULE_IID "org.corvane.CreationModule/1"
+#define CORVANE_CREATION_MODULE_IID "org.corvane.CreationModule/2"
 Q_DECLARE_INTERFACE(registration::CreationModule, CORVANE_CREATION_MODULE_IID)

@@ -84,9 +84,14 @@ void frmTest::Creator_Finished(const registration::CreationOutcome& outcome) {
     // The reason names the class as given; a tool tip would take a name that
     // looks like markup for markup. Escaped, with its blanks kept, and wrapped
     // at the tool tip's width: a reason may name a path and an identity.
-    ui->lblStatus->setToolTip(created ? QString()
-                                      : QStringLiteral("<p style='white-space:pre-wrap'>%1</p>")
-                                            .arg(outcome.reason.toHtmlEscaped()));
+    QString reason = outcome.reason;
+    if (outcome.needsPairing)
+        reason += QLatin1Char(' ') + tr("Pairing with the machine fixes this: select it on the "
+                                        "Machines page and choose Pair... from its context menu.");
+    ui->lblStatus->setToolTip(
+        created
+            ? QString()
+            : QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(reason.toHtmlEscaped()));
     ui->cmdOK->setEnabled(true);
     unsetCursor();
 }
