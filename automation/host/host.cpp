@@ -1,6 +1,8 @@
 #include "host.h"
 
+#include <automation/classstore.h>
 #include <automation/objectfactory.h>
+#include <automation/pairing.h>
 #include <automation/printable.h>
 
 #include "../lib/src/callhandle.h"
@@ -116,12 +118,35 @@ Host::Host(const HostOptions& options, const Identity& identity, QObject* parent
                          .arg(count)
                          .arg(peer, window);
                  }),
-      m_endedCalls(options.logRules, [](const QString& peer, qint64 count, const QString& window) {
-          return QStringLiteral("automation-host: calls of %1 ended %2 more times in the last %3")
-              .arg(peer)
-              .arg(count)
-              .arg(window);
-      }) {
+      m_endedCalls(options.logRules,
+                   [](const QString& peer, qint64 count, const QString& window) {
+                       return QStringLiteral(
+                                  "automation-host: calls of %1 ended %2 more times in the last %3")
+                           .arg(peer)
+                           .arg(count)
+                           .arg(window);
+                   }),
+      m_desk(new PairingDesk(options.pairing, identity.id, &m_authorized, this)) {
+    connect(m_desk, &PairingDesk::refused, this,
+            [this](const QString& address, const QString& why) { log(address, address, why); });
+    connect(m_desk, &PairingDesk::requested, this, [](const PairingRequest& r) {
+        const QString digits = normalizedPairingCode(r.code);
+        QTextStream(stderr)
+            << printable(
+                   QStringLiteral("automation-host: pairing request from %1, identity %2%3: code "
+                                  "%4. Compare the code with the client's; accept with: "
+                                  "automationctl accept %5, or reject with: automationctl reject "
+                                  "%5")
+                       .arg(r.address, r.identity,
+                            r.comment.isEmpty() ? QString()
+                                                : QStringLiteral(", comment ") + quoted(r.comment),
+                            r.code, digits))
+            << Qt::endl;
+    });
+    connect(m_desk, &PairingDesk::ended, this, [](const QString& code, const QString& why) {
+        QTextStream(stderr) << "automation-host: pairing request " << code << ' ' << why
+                            << Qt::endl;
+    });
     connect(this, &Broker::refused, this,
             [this](const QString& peer, const QString& reason) { log(peer, peer, reason); });
     connect(this, &Broker::callsEnded, this, [this](const QString& peer, const QString& reason) {
@@ -292,6 +317,8 @@ void Host::startTls(Pending* pending) {
         const QString id = identityOf(socket->peerCertificate());
         if (const Status s = checkClientIdentity(id, m_identity.id, &m_authorized); !s.ok()) {
             reportTrustProblems();
+            if (s.error == Error::NotAuthorized)
+                return awaitPairing(socket, pending, id, s);
             return refuse(socket, pending, s.error, s.reason);
         }
         QStringList classes;
@@ -316,6 +343,30 @@ void Host::startTls(Pending* pending) {
         admit(socket, pending, QStringLiteral("identity %1").arg(id), allowed);
     });
     socket->startServerEncryption();
+}
+
+// A client this host does not know may ask for nothing but to be paired:
+// its first frame decides, within the handshake's time.
+void Host::awaitPairing(QSslSocket* socket, Pending* pending, const QString& id,
+                        const Status& refusal) {
+    auto* channel = new FrameChannel(socket, m_options.limits.requestMs, pending);
+    connect(channel, &FrameChannel::failed, pending,
+            [this, pending, socket, channel](const QString& reason) {
+                channel->disconnect(pending);
+                refuse(socket, pending, Error::ProtocolError, reason);
+            });
+    connect(channel, &FrameChannel::received, pending,
+            [this, pending, socket, channel, id, refusal](const wire::Message& m) {
+                channel->disconnect(pending);
+                socket->disconnect(channel);
+                if (m.type != wire::Type::Pair)
+                    return refuse(socket, pending, refusal.error, refusal.reason);
+                const QString origin = pending->origin.key;
+                const QString address = pending->origin.shown;
+                socket->setParent(nullptr);
+                delete pending;
+                m_desk->take(socket, m, id, origin, address, false);
+            });
 }
 
 void Host::startPlain(Pending* pending) {
@@ -440,6 +491,29 @@ void Host::activate(const QString& peer, const QString& className, QObject* cont
                 done(failed);
             });
     factory->create(className);
+}
+
+// Classes registered for local activation here: what activate() serves.
+QStringList Host::servedClasses(const QString&) {
+    QList<ClassRecord> records;
+    ClassStore().list(&records);
+    QStringList names;
+    for (const ClassRecord& r : std::as_const(records))
+        if (!r.activation.remote && !r.server.isEmpty())
+            names.append(r.name);
+    return names;
+}
+
+// An authorized client that pairs again (its known_hosts lost, or a second
+// name for this machine) learns the codes and that it is known.
+void Host::pair(QIODevice* socket, const wire::Message& request, const QString& peer) {
+    const QString prefix = QStringLiteral("identity ");
+    auto* tls = qobject_cast<QSslSocket*>(socket);
+    if (!tls || !peer.startsWith(prefix))
+        return Broker::pair(socket, request, peer);
+    const QString address =
+        QStringLiteral("%1 port %2").arg(tls->peerAddress().toString()).arg(tls->peerPort());
+    m_desk->take(socket, request, peer.mid(prefix.size()), peer, address, true);
 }
 
 // The client's connection and the one to the server carry the object's

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "loglimiter.h"
+#include "pairingdesk.h"
 
 #include <automation/broker.h>
 #include <automation/identity.h>
@@ -11,6 +12,7 @@
 #include <QList>
 
 class QAbstractSocket;
+class QSslSocket;
 class QTcpServer;
 
 namespace automation {
@@ -30,6 +32,7 @@ struct HostOptions {
     // Connections not authenticated yet (and anonymous ones): at most this
     // many of limits.maxConnections; anonymous ones at most half of them.
     int maxUnauthenticated = 32;
+    PairingDesk::Limits pairing;
 };
 
 // automation-host: accepts activation requests on TCP and activates classes
@@ -61,17 +64,23 @@ public:
     // Takes over a connection accepted elsewhere.
     void accept(qintptr descriptor);
 
+    PairingDesk* pairingDesk() const { return m_desk; }
+
 protected:
     void activate(const QString& peer, const QString& className, QObject* context,
                   Done done) override;
     void serveCalls(QIODevice* socket, const QByteArray& created,
                     const std::shared_ptr<void>& object, QObject* context,
                     std::function<void(const QString&)> ended) override;
+    QStringList servedClasses(const QString& peer) override;
+    void pair(QIODevice* socket, const wire::Message& request, const QString& peer) override;
 
 private:
     class Pending;
     void startTls(Pending* pending);
     void startPlain(Pending* pending);
+    void awaitPairing(QSslSocket* socket, Pending* pending, const QString& id,
+                      const Status& refusal);
     void admit(QAbstractSocket* socket, Pending* pending, const QString& peer,
                ClassFilter allowed = {});
     void refuse(QIODevice* socket, Pending* pending, Error error, const QString& reason);
@@ -98,6 +107,7 @@ private:
     int m_uncheckedTotal = 0;
     QList<Pending*> m_pending;  // oldest first
     int m_anonymous = 0;        // admitted without authentication
+    PairingDesk* m_desk;
 };
 
 }  // namespace automation

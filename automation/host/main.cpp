@@ -3,10 +3,12 @@
 // releases it or disconnects.
 
 #include "host.h"
+#include "notifications.h"
 #include "socketactivation.h"
 
 #include <automation/environment.h>
 #include <automation/printable.h>
+#include <automation/serverkit.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -137,9 +139,15 @@ ParsedOptions parseOptions(const QStringList& arguments) {
                        "and ? any one (--allow-anonymous=Server.Application,Test.*). Off by "
                        "default."),
         QStringLiteral("CLASSES"));
+    const QCommandLineOption pairingOption(
+        QStringLiteral("max-pairing-requests"),
+        QStringLiteral("Pairing requests kept for the user's answer at once, at most 2 from one "
+                       "client as counted before authentication (default 16). Further ones are "
+                       "refused; none pushes out one that waits."),
+        QStringLiteral("N"), QStringLiteral("16"));
     parser.addOptions({helpOption, listenOption, maxOption, perPeerOption, unauthenticatedOption,
                        objectsPerPeerOption, objectsOfOthersOption, requestOption, handshakeOption,
-                       idleOption, anonymousOption});
+                       idleOption, anonymousOption, pairingOption});
     const QString anonymousUsage = QStringLiteral(
         "--allow-anonymous takes the classes anonymous clients may create, e.g. "
         "--allow-anonymous=Server.Application,Test.* (* for every class)");
@@ -179,12 +187,13 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         !number(objectsPerPeerOption, &options.maxObjectsPerPeer) ||
         !number(objectsOfOthersOption, &options.maxObjectsOfOthers) ||
         !number(requestOption, &options.limits.requestMs) ||
-        !number(handshakeOption, &options.handshakeMs) || !idleOk || settings.idleMs < 0)
+        !number(handshakeOption, &options.handshakeMs) ||
+        !number(pairingOption, &options.pairing.maxRequests) || !idleOk || settings.idleMs < 0)
         return failure(
             QStringLiteral("--max-connections, --max-per-peer, --max-unauthenticated, "
-                           "--max-objects-per-peer, --max-objects-of-others, --request-timeout "
-                           "and --handshake-timeout take positive numbers, --exit-idle-time a "
-                           "number from 0"));
+                           "--max-objects-per-peer, --max-objects-of-others, --request-timeout, "
+                           "--handshake-timeout and --max-pairing-requests take positive numbers, "
+                           "--exit-idle-time a number from 0"));
 
     for (const QString& text : parser.values(listenOption)) {
         const auto endpoint = parseEndpoint(text);
@@ -203,6 +212,15 @@ ParsedOptions parseOptions(const QStringList& arguments) {
         if (!ok || options.logRules.windowMs <= 0)
             return failure(QStringLiteral(
                 "AUTOMATION_HOST_LOG_WINDOW_MS takes a positive number of milliseconds"));
+    }
+    // For tests, which see a pairing request expire.
+    if (qEnvironmentVariableIsSet("AUTOMATION_HOST_PAIRING_EXPIRY_MS")) {
+        bool ok = false;
+        options.pairing.expiryMs =
+            qEnvironmentVariableIntValue("AUTOMATION_HOST_PAIRING_EXPIRY_MS", &ok);
+        if (!ok || options.pairing.expiryMs <= 0)
+            return failure(QStringLiteral(
+                "AUTOMATION_HOST_PAIRING_EXPIRY_MS takes a positive number of milliseconds"));
     }
     return {settings, {}, 0};
 }
@@ -306,6 +324,19 @@ int main(int argc, char** argv) {
         err << "automation-host: " << s.reason << Qt::endl;
         return 1;
     }
+    // The host's user answers pairing requests through this socket
+    // (automationctl requests, accept, reject), or through notifications.
+    ObjectServer control(
+        {ServedClass{QLatin1String(PairingControl::ClassName), QString(),
+                     [&host] { return std::make_unique<PairingControl>(host.pairingDesk()); }}});
+    QString controlPath;
+    Status controlStatus = pairingSocketPath(QCoreApplication::applicationPid(), &controlPath);
+    if (controlStatus.ok())
+        controlStatus = control.listen(QString(), nullptr, controlPath);
+    if (!controlStatus.ok())
+        err << "automation-host: pairing requests cannot be answered with automationctl: "
+            << controlStatus.reason << Qt::endl;
+    DesktopNotifications notifications(host.pairingDesk());
     announce(host, identity, settings.options);
     if (!passed.isEmpty())
         exitWhenIdle(&host, passed, settings.idleMs);

@@ -55,7 +55,8 @@ void exitWhenIdle(Host* host, const QList<int>& listening, int idleMs) {
     timer->setSingleShot(true);
     timer->setInterval(idleMs);
     QObject::connect(timer, &QTimer::timeout, host, [host, timer, listening, idleMs] {
-        if (clientWaiting(listening) || host->uncheckedCount() > 0)
+        if (clientWaiting(listening) || host->uncheckedCount() > 0 ||
+            host->pairingDesk()->count() > 0)
             return timer->start();
         QTextStream(stdout) << "automation-host: no client for " << idleMs << " ms, leaving"
                             << Qt::endl;

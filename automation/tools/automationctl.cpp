@@ -4,12 +4,14 @@
 #include <automation/environment.h>
 #include <automation/identity.h>
 #include <automation/objectfactory.h>
+#include <automation/pairing.h>
 #include <automation/printable.h>
 #include <automation/remoteactivation.h>
 #include <automation/trust.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QHash>
@@ -20,6 +22,7 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QSslSocket>
+#include <QSysInfo>
 #include <QTextStream>
 
 #include <fcntl.h>
@@ -92,7 +95,7 @@ int list(QCommandLineParser&, const QStringList&) {
         out << r.name << '\t'
             << (r.activation.remote ? QStringLiteral("remote:") + r.activation.machine
                                     : QStringLiteral("local"))
-            << '\t' << r.server << '\n';
+            << '\t' << (r.server.isEmpty() ? QStringLiteral("(remote only)") : r.server) << '\n';
     }
     return 0;
 }
@@ -101,7 +104,8 @@ int show(QCommandLineParser&, const QStringList& args) {
     ClassRecord r;
     if (const Status s = ClassStore().find(args.at(0), &r); !s.ok())
         return failed(s);
-    out << "name: " << r.name << "\nclass id: " << r.classId << "\nserver: " << r.server
+    out << "name: " << r.name << "\nclass id: " << r.classId
+        << "\nserver: " << (r.server.isEmpty() ? QStringLiteral("(none: remote only)") : r.server)
         << "\nremote: " << (r.activation.remote ? "true" : "false")
         << "\nmachine: " << r.activation.machine << "\nprotocol: " << r.activation.protocol
         << "\nlevel: " << r.activation.level << '\n';
@@ -109,6 +113,22 @@ int show(QCommandLineParser&, const QStringList& args) {
 }
 
 int registerCommand(QCommandLineParser& parser, const QStringList& args) {
+    const bool remote = parser.isSet(QStringLiteral("remote"));
+    if (remote == (args.size() > 1)) {
+        err << "automationctl register: give either PATH (a local server) or --remote MACHINE"
+            << Qt::endl;
+        return 2;
+    }
+    if (remote) {
+        const QString machine = parser.value(QStringLiteral("remote"));
+        if (!typedMachine("register", machine))
+            return 2;
+        if (const Status s = ClassStore().registerRemote(args.at(0), machine.trimmed()); !s.ok())
+            return failed(s);
+        out << "registered " << args.at(0).trimmed() << " -> remote on " << machine.trimmed()
+            << " (no local server)\n";
+        return 0;
+    }
     const QString server = QFileInfo(args.at(1)).absoluteFilePath();
     const Status s =
         ClassStore().registerClass(args.at(0), parser.value(QStringLiteral("class-id")), server);
@@ -162,6 +182,11 @@ int set(QCommandLineParser& parser, const QStringList& args) {
         << (status == RemoteActivation::Written ? RemoteActivation::statusText(status)
                                                 : component.lastError())
         << Qt::endl;
+    if (status == RemoteActivation::ClassNotRegistered && remote)
+        err << "A class served by another machine's automation-host is registered here with: "
+               "automationctl import MACHINE "
+            << args.at(0).trimmed() << "\n(after automationctl pair MACHINE), or: automationctl "
+            << "register " << args.at(0).trimmed() << " --remote MACHINE" << Qt::endl;
     return status == RemoteActivation::Written ? 0 : 1;
 }
 
@@ -941,6 +966,200 @@ int authorize(QCommandLineParser& parser, const QStringList& args) {
     return 0;
 }
 
+// Waits in a local event loop for sender's finished(Status, value).
+template <typename Sender, typename Value>
+Status waitFor(Sender* sender, void (Sender::*finished)(const Status&, const Value&), Value* into) {
+    Status status;
+    QEventLoop loop;
+    QObject::connect(sender, finished, &loop, [&](const Status& s, const Value& value) {
+        status = s;
+        *into = value;
+        loop.quit();
+    });
+    loop.exec();
+    return status;
+}
+
+int pair(QCommandLineParser& parser, const QStringList& args) {
+    if (!typedMachine("pair", args.at(0)))
+        return 2;
+    int ms = Pairing::DefaultWaitMs;
+    if (!timeoutOption(parser, &ms))
+        return 2;
+    const QString machine = args.at(0).trimmed();
+    QString comment = parser.value(QStringLiteral("comment"));
+    if (!parser.isSet(QStringLiteral("comment")))
+        comment = QStringLiteral("%1 on %2")
+                      .arg(qEnvironmentVariable("USER"), QSysInfo::machineHostName());
+    Pairing pairing;
+    QObject::connect(&pairing, &Pairing::codeShown, [&](const QString& code, const QString&) {
+        out << "code: " << code << "\nOn " << machine
+            << ", the host's user sees this code in 'automationctl requests' or in a "
+               "notification,\nand accepts it if it is the same: automationctl accept "
+            << normalizedPairingCode(code) << "\nWaiting for the host's user (Ctrl+C cancels)..."
+            << Qt::endl;
+    });
+    out << "Pairing with automation-host on " << machine << " port " << hostPort() << Qt::endl;
+    pairing.start(machine, comment, ms);
+    PairingResult result;
+    const Status s = waitFor(&pairing, &Pairing::finished, &result);
+    if (!s.ok()) {
+        failed(QStringLiteral("pair %1").arg(machine), s);
+        err << "Nothing was recorded." << Qt::endl;
+        return 1;
+    }
+    if (!result.replacedIdentity.isEmpty())
+        out << "replaced the identity recorded for " << machine
+            << " before: " << result.replacedIdentity << '\n';
+    out << "paired with " << machine
+        << (result.alreadyAuthorized ? " (authorized there before)" : "")
+        << ": recorded host identity " << result.hostIdentity << " in "
+        << TrustFile(TrustFile::Kind::KnownHosts).path() << Qt::endl;
+    return 0;
+}
+
+// The desks of this user's running hosts, one object each.
+struct Desk {
+    QString socket;
+    std::shared_ptr<ObjectHandle> object;
+};
+
+QList<Desk> openDesks() {
+    QString dir;
+    QList<Desk> desks;
+    if (const Status s = socketDirectory(&dir); !s.ok()) {
+        failed(s);
+        return desks;
+    }
+    const QStringList names = QDir(dir).entryList(
+        {QLatin1String(PairingSocketPrefix) + QLatin1Char('*')}, QDir::System | QDir::Files);
+    for (const QString& name : names) {
+        const QString path = dir + QLatin1Char('/') + name;
+        // A host that has gone left its socket behind: nothing answers there.
+        const CreateResult r = createObject(QLatin1String("automation.PairingRequests"), path);
+        if (r.ok())
+            desks.append({path, r.object});
+    }
+    if (desks.isEmpty())
+        err << "automationctl: no automation-host of this user runs on this machine" << Qt::endl;
+    return desks;
+}
+
+QString ageText(qlonglong seconds) {
+    if (seconds < 60)
+        return QStringLiteral("%1 s").arg(seconds);
+    return QStringLiteral("%1 min").arg(seconds / 60);
+}
+
+int requests(QCommandLineParser& parser, const QStringList&) {
+    const QList<Desk> desks = openDesks();
+    if (desks.isEmpty())
+        return 1;
+    QJsonArray all;
+    int count = 0;
+    for (const Desk& desk : desks) {
+        const CallResult r = callMethod(*desk.object, QStringLiteral("Requests"));
+        if (!r.ok())
+            return failed(QStringLiteral("requests"), r.status);
+        for (const QVariant& item : r.value().toList()) {
+            const QVariantMap m = item.toMap();
+            ++count;
+            if (jsonOption(parser)) {
+                all.append(QJsonObject::fromVariantMap(m));
+                continue;
+            }
+            out << "code: " << printable(m.value(QStringLiteral("code")).toString())
+                << "\n  from: " << printable(m.value(QStringLiteral("address")).toString()) << ", "
+                << ageText(m.value(QStringLiteral("age")).toLongLong()) << " ago"
+                << "\n  identity: " << printable(m.value(QStringLiteral("identity")).toString())
+                << "\n  comment: " << printable(m.value(QStringLiteral("comment")).toString())
+                << '\n';
+        }
+    }
+    if (jsonOption(parser))
+        out << QJsonDocument(all).toJson(QJsonDocument::Compact) << '\n';
+    else if (count == 0)
+        out << "no pairing requests wait\n";
+    return 0;
+}
+
+// accept and reject: the desk whose request has the code answers.
+int decide(QCommandLineParser& parser, const QStringList& args, bool accept) {
+    const char* command = accept ? "accept" : "reject";
+    const QString code = normalizedPairingCode(args.join(QString()));
+    if (code.isEmpty()) {
+        err << "automationctl " << command << ": " << printable(args.join(QLatin1Char(' ')))
+            << " is not a code (six digits, as 'automationctl requests' shows them)" << Qt::endl;
+        return 2;
+    }
+    QStringList classes;
+    QString error;
+    const QString list = parser.value(QStringLiteral("classes"));
+    if (accept && parser.isSet(QStringLiteral("classes")) &&
+        !parseClassPatterns(list, &classes, &error)) {
+        err << "automationctl accept: --classes: " << error << Qt::endl;
+        return 2;
+    }
+    const QList<Desk> desks = openDesks();
+    if (desks.isEmpty())
+        return 1;
+    Status last;
+    for (const Desk& desk : desks) {
+        const CallResult r = accept
+                                 ? callMethod(*desk.object, QStringLiteral("Accept"), {code, list})
+                                 : callMethod(*desk.object, QStringLiteral("Reject"), {code});
+        if (r.ok()) {
+            if (accept)
+                out << "accepted " << code << ": authorized " << r.value().toString() << " for "
+                    << classesText(classes) << " in "
+                    << TrustFile(TrustFile::Kind::AuthorizedClients).path() << '\n';
+            else
+                out << "rejected " << code << "; nothing was recorded\n";
+            return 0;
+        }
+        last = r.status;
+    }
+    return failed(QStringLiteral("%1 %2").arg(QLatin1String(command), code), last);
+}
+
+int import(QCommandLineParser&, const QStringList& args) {
+    if (!typedMachine("import", args.at(0)))
+        return 2;
+    const QString machine = args.at(0).trimmed();
+    ClassListing listing;
+    listing.start(machine);
+    QStringList served;
+    const Status s = waitFor(&listing, &ClassListing::finished, &served);
+    if (!s.ok())
+        return failed(QStringLiteral("import from %1").arg(machine), s);
+    QStringList chosen;
+    for (const QString& wanted : args.mid(1)) {
+        const auto found = std::find_if(served.cbegin(), served.cend(), [&](const QString& c) {
+            return ClassStore::nameKey(c) == ClassStore::nameKey(wanted);
+        });
+        if (found == served.cend()) {
+            err << "automationctl import: automation-host on " << machine << " does not serve "
+                << printable(wanted) << " to this user; it serves: "
+                << (served.isEmpty() ? QStringLiteral("no class")
+                                     : printable(served.join(QLatin1String(", "))))
+                << Qt::endl;
+            return 1;
+        }
+        chosen.append(*found);
+    }
+    if (args.size() == 1)
+        chosen = served;
+    if (chosen.isEmpty()) {
+        out << "automation-host on " << machine << " serves no class to this user\n";
+        return 0;
+    }
+    if (const Status r = importClasses(machine, chosen); !r.ok())
+        return failed(r);
+    for (const QString& name : std::as_const(chosen))
+        out << "imported " << printable(name) << ": remote on " << machine << '\n';
+    return 0;
+}
+
 void addComment(QCommandLineParser& p) {
     p.addOption({QStringLiteral("comment"),
                  QStringLiteral("A note kept with the entry, e.g. whose identity it is."),
@@ -952,12 +1171,53 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("list"), {"", "List the registered classes.", list}},
         {QStringLiteral("show"), {"NAME", "Show everything registered for a class.", show}},
         {QStringLiteral("register"),
-         {"NAME PATH", "Register a class for local activation by the server at PATH.",
+         {"NAME [PATH]",
+          "Register a class for local activation by the server at PATH, or with --remote "
+          "MACHINE for remote activation there, without a local server.",
           registerCommand,
           [](QCommandLineParser& p) {
               p.addOption({QStringLiteral("class-id"), QStringLiteral("The class identifier."),
                            QStringLiteral("ID")});
+              p.addOption({QStringLiteral("remote"),
+                           QStringLiteral("Activate it on MACHINE; no local server."),
+                           QStringLiteral("MACHINE")});
           }}},
+        {QStringLiteral("pair"),
+         {"MACHINE",
+          "Ask automation-host on MACHINE to authorize this user, show the code to compare, "
+          "and record the host once its user accepts.",
+          pair,
+          [](QCommandLineParser& p) {
+              p.addOption({QStringLiteral("comment"),
+                           QStringLiteral("Shown to the host's user with the request (default: "
+                                          "USER on HOSTNAME)."),
+                           QStringLiteral("TEXT")});
+              p.addOption({QStringLiteral("timeout"),
+                           QStringLiteral("Wait this many milliseconds for the host's user "
+                                          "(default 300000)."),
+                           QStringLiteral("MS")});
+          }}},
+        {QStringLiteral("requests"),
+         {"", "List the pairing requests waiting at this user's automation-host.", requests,
+          [](QCommandLineParser& p) {
+              p.addOption({QStringLiteral("json"), QStringLiteral("Print one JSON array.")});
+          }}},
+        {QStringLiteral("accept"),
+         {"CODE", "Accept the pairing request with CODE: authorize its client.",
+          [](QCommandLineParser& p, const QStringList& args) { return decide(p, args, true); },
+          [](QCommandLineParser& p) {
+              p.addOption({QStringLiteral("classes"),
+                           QStringLiteral("Only these classes, as authorize --classes takes them."),
+                           QStringLiteral("LIST")});
+          }}},
+        {QStringLiteral("reject"),
+         {"CODE", "Reject the pairing request with CODE.",
+          [](QCommandLineParser& p, const QStringList& args) { return decide(p, args, false); }}},
+        {QStringLiteral("import"),
+         {"MACHINE [CLASS...]",
+          "Register the classes automation-host on MACHINE serves to this user (or those named) "
+          "for remote activation there, without a local server.",
+          import}},
         {QStringLiteral("unregister"),
          {"NAME", "Remove a class's registration.", unregisterCommand}},
         {QStringLiteral("get"),

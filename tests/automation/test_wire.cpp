@@ -141,7 +141,7 @@ private slots:
         QTest::newRow("bad second byte") << QByteArray("AX") << "not an automation";
         QTest::newRow("version") << frame(1, payload(0, "A", text("")), 1) << "version 1";
         QTest::newRow("type 0") << frame(0, payload(0, "A", text(""))) << "unknown message type";
-        QTest::newRow("type 9") << QByteArray("AU\x02\x09", 4) << "unknown message type";
+        QTest::newRow("type 11") << QByteArray("AU\x02\x0b", 4) << "unknown message type";
         QTest::newRow("payload too short") << frame(1, QByteArray(4, '\0')) << "too short";
         QTest::newRow("string past payload")
             << frame(1, payload(0, "A", QByteArray("\x00\x10", 2) + "abc")) << "cut short";

@@ -92,6 +92,15 @@ private:
                                   true);
                 updateIdle();
                 break;
+            case wire::Type::ListClasses:
+                return listClasses();
+            case wire::Type::Pair:
+                if (m_objects.empty() && !m_context) {
+                    QIODevice* socket = m_socket;
+                    drop(false);
+                    return m_broker->pair(socket, message, m_peer);
+                }
+                [[fallthrough]];
             default:
                 refuse(Error::ProtocolError,
                        QStringLiteral("unexpected message type %1 from a client")
@@ -135,6 +144,24 @@ private:
                                }
                                updateIdle();
                            });
+    }
+
+    void listClasses() {
+        if (m_context)
+            return refuse(Error::HostRefused,
+                          QStringLiteral("a request is pending on this connection already"));
+        wire::Message entry;
+        entry.type = wire::Type::ClassEntry;
+        const QStringList classes = m_broker->servedClasses(m_peer);
+        for (const QString& name : classes) {
+            if (m_allowed && !m_allowed(name).ok())
+                continue;
+            entry.className = name;
+            m_channel.send(entry);
+        }
+        entry.className.clear();
+        m_channel.send(entry);
+        updateIdle();
     }
 
     // From here on the connection is the object's call channel: no more
@@ -215,6 +242,16 @@ void Broker::addConnection(QIODevice* socket, const QString& peer, ClassFilter a
     m_connections.append(connection);
     ++m_perPeer[peer];
     emit connectionCountChanged(connectionCount());
+}
+
+QStringList Broker::servedClasses(const QString&) {
+    return {};
+}
+
+void Broker::pair(QIODevice* socket, const wire::Message&, const QString& peer) {
+    const QString reason = QStringLiteral("pairing is not served here");
+    emit refused(peer, reason);
+    refuseAndClose(socket, Error::HostRefused, reason);
 }
 
 void Broker::removeConnection(Connection* connection) {

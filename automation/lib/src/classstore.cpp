@@ -337,9 +337,10 @@ Status ClassStore::run(bool write, const std::function<Status(Database&)>& body)
     }
 }
 
-Status ClassStore::registerClass(const QString& name, const QString& classId,
-                                 const QString& server) {
-    const QString trimmed = name.trimmed();
+namespace {
+
+// A name that a class may be registered under, or why not.
+Status checkClassName(const QString& trimmed) {
     const auto invalid = [](const QString& reason) {
         return Status::failure(Error::StoreFailure, reason);
     };
@@ -352,8 +353,19 @@ Status ClassStore::registerClass(const QString& name, const QString& classId,
         if (c.category() == QChar::Other_Control)
             return invalid(QStringLiteral("the class name contains a control character"));
     }
+    return {};
+}
+
+}  // namespace
+
+Status ClassStore::registerClass(const QString& name, const QString& classId,
+                                 const QString& server) {
+    const QString trimmed = name.trimmed();
+    if (const Status s = checkClassName(trimmed); !s.ok())
+        return s;
     if (!QDir::isAbsolutePath(server))
-        return invalid(QStringLiteral("the server path %1 is not absolute").arg(server));
+        return Status::failure(Error::StoreFailure,
+                               QStringLiteral("the server path %1 is not absolute").arg(server));
 
     return run(true, [&](Database& db) {
         Statement(db.handle(),
@@ -366,6 +378,24 @@ Status ClassStore::registerClass(const QString& name, const QString& classId,
             .bind(classId.trimmed())
             .bind(nameKey(classId))
             .bind(server)
+            .step();
+        return Status();
+    });
+}
+
+Status ClassStore::registerRemote(const QString& name, const QString& machine) {
+    const QString trimmed = name.trimmed();
+    if (const Status s = checkClassName(trimmed); !s.ok())
+        return s;
+    return run(true, [&](Database& db) {
+        Statement(db.handle(),
+                  QStringLiteral("INSERT INTO classes (name_key, name, remote, machine)"
+                                 " VALUES (?, ?, 1, ?) ON CONFLICT(name_key) DO UPDATE SET"
+                                 " remote = 1, machine = excluded.machine, protocol = '',"
+                                 " level = ''"))
+            .bind(nameKey(trimmed))
+            .bind(trimmed)
+            .bind(machine)
             .step();
         return Status();
     });

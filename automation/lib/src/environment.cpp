@@ -127,6 +127,14 @@ Status serverSocketPath(const QString& executable, QString* path) {
     return {};
 }
 
+Status pairingSocketPath(qint64 pid, QString* path) {
+    QString dir;
+    if (const Status s = socketDirectory(&dir); !s.ok())
+        return s;
+    *path = dir + QLatin1Char('/') + QLatin1String(PairingSocketPrefix) + QString::number(pid);
+    return {};
+}
+
 QString configDirectory() {
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     // XDG base directories ignore a relative path.

@@ -60,7 +60,12 @@ void ObjectFactory::setForRelay(bool forRelay) {
 }
 
 void ObjectFactory::create(const QString& className) {
+    createAt(QString(), className);
+}
+
+void ObjectFactory::createAt(const QString& socketPath, const QString& className) {
     auto* op = new Operation(className, d->timeouts, d->localOnly, d->forRelay, this);
+    op->setSocketPath(socketPath);
     d->pending.append(op);
     connect(op, &Operation::finished, this, [this, op](const CreateResult& result) {
         d->pending.removeAll(op);
@@ -80,7 +85,7 @@ bool ObjectFactory::isBusy() const {
     return !d->pending.isEmpty();
 }
 
-CreateResult createObject(const QString& className) {
+CreateResult createObject(const QString& className, const QString& socketPath) {
     ObjectFactory factory;
     CreateResult result;
     QEventLoop loop;
@@ -88,7 +93,7 @@ CreateResult createObject(const QString& className) {
         result = r;
         loop.quit();
     });
-    factory.create(className);
+    factory.createAt(socketPath, className);
     loop.exec();
     return result;
 }

@@ -38,13 +38,6 @@ bool processAlive(qint64 pid) {
     return ::kill(pid_t(pid), 0) == 0;
 }
 
-QString bareMachine(const QString& machine) {
-    QString name = machine.trimmed();
-    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
-        name = name.mid(1, name.size() - 2);
-    return name;
-}
-
 // Whether a registered machine is this one: its host name, "localhost", or
 // one of its own addresses. Nothing is looked up on the network.
 bool namesThisMachine(const QString& machine) {
@@ -90,6 +83,11 @@ Operation::~Operation() {
 void Operation::start() {
     m_total.start(qMax(1, m_timeouts.totalMs));
     enter(Phase::Lookup);
+    if (!m_fixedSocket.isEmpty()) {
+        m_record.name = m_className;
+        m_record.server = m_fixedSocket;
+        return connectLocal();
+    }
     const Status found = ClassStore().find(m_className, &m_record);
     if (!found.ok())
         return fail(found);
@@ -175,6 +173,13 @@ void Operation::expired() {
 // Local activation.
 
 void Operation::connectLocal() {
+    if (m_record.server.isEmpty())
+        return fail(Status::failure(
+            Error::ServerStartFailed,
+            QStringLiteral("class %1 has no local server registered on this machine: it was "
+                           "registered for remote activation only. Activate it remotely on its "
+                           "host, or register its server here")
+                .arg(m_className)));
     if (m_socketPath.isEmpty()) {
         if (const Status s = serverSocketPath(m_record.server, &m_socketPath); !s.ok())
             return fail(s);
@@ -193,6 +198,9 @@ void Operation::localFailed(const Status& status) {
     // Someone else's program at our socket: never start ours beside it.
     if (status.error == Error::PeerRefused)
         return fail(status);
+    if (!m_fixedSocket.isEmpty())
+        return fail(Status::failure(Error::ConnectionRefused,
+                                    QStringLiteral("nothing answers at %1").arg(m_fixedSocket)));
     if (!m_launched)
         return launch();
     if (!processAlive(m_serverPid))

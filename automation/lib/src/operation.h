@@ -39,6 +39,10 @@ public:
               QObject* parent);
     ~Operation() override;
 
+    // A socket to connect to instead of the registered server's, with
+    // neither lookup nor launch.
+    void setSocketPath(const QString& path) { m_socketPath = m_fixedSocket = path; }
+
     void start();
 
 Q_SIGNALS:
@@ -79,6 +83,7 @@ private:
     int m_remoteRetries = 0;
 
     QString m_socketPath;
+    QString m_fixedSocket;
     bool m_launched = false;
     bool m_retried = false;
     qint64 m_serverPid = 0;

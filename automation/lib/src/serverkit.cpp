@@ -119,6 +119,13 @@ Status ObjectServer::listen(const QString& executable, bool* alreadyServed,
     return {};
 }
 
+QStringList ObjectServer::servedClasses(const QString&) {
+    QStringList names;
+    for (const ServedClass& c : std::as_const(m_classes))
+        names.append(c.name);
+    return names;
+}
+
 // Only processes of this server's own user are served.
 void ObjectServer::accept() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {

@@ -152,8 +152,11 @@ public:
 
 class TlsTransport final : public NetworkTransport {
 public:
-    TlsTransport(const QString& machine, quint16 port, const Identity& identity, QObject* parent)
-        : NetworkTransport(new QSslSocket, machine, port, parent), m_ownId(identity.id) {
+    TlsTransport(const QString& machine, quint16 port, const Identity& identity, QObject* parent,
+                 HostCheck check)
+        : NetworkTransport(new QSslSocket, machine, port, parent),
+          m_ownId(identity.id),
+          m_check(check) {
         auto* tls = ssl();
         tls->setSslConfiguration(tlsConfiguration(identity));
         connect(tls, &QSslSocket::connected, this, &Transport::connected);
@@ -176,14 +179,20 @@ private:
 
     // Nothing is sent before the host has shown an identity we trust.
     void checkHost() {
-        const Status trusted =
-            checkHostIdentity(identityOf(ssl()->peerCertificate()), m_ownId, m_machine, peer());
-        if (!trusted.ok())
-            return refuse(trusted);
+        m_peerId = identityOf(ssl()->peerCertificate());
+        if (m_check == HostCheck::Pinned) {
+            const Status trusted = checkHostIdentity(m_peerId, m_ownId, m_machine, peer());
+            if (!trusted.ok())
+                return refuse(trusted);
+        }
         accept();
     }
 
+    QString peerIdentity() const override { return m_peerId; }
+
     QString m_ownId;
+    HostCheck m_check;
+    QString m_peerId;
 };
 
 }  // namespace
@@ -197,8 +206,15 @@ Transport* tcpTransport(const QString& machine, quint16 port, QObject* parent) {
 }
 
 Transport* tlsTransport(const QString& machine, quint16 port, const Identity& identity,
-                        QObject* parent) {
-    return new TlsTransport(machine, port, identity, parent);
+                        QObject* parent, HostCheck check) {
+    return new TlsTransport(machine, port, identity, parent, check);
+}
+
+QString bareMachine(const QString& machine) {
+    QString name = machine.trimmed();
+    if (name.startsWith(QLatin1Char('[')) && name.endsWith(QLatin1Char(']')))
+        name = name.mid(1, name.size() - 2);
+    return name;
 }
 
 }  // namespace automation

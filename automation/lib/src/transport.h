@@ -23,6 +23,8 @@ public:
     virtual QIODevice* device() const = 0;
     // The peer as reasons name it, e.g. "automation-host on box port 47610".
     virtual QString peer() const = 0;
+    // The identity the peer showed (TLS only), once ready.
+    virtual QString peerIdentity() const { return QString(); }
     // Closes once what was written has gone out.
     virtual void close() = 0;
 
@@ -47,9 +49,19 @@ Transport* localTransport(const QString& path, const QString& server, QObject* p
 // Plain TCP to automation-host: no identity on either side.
 Transport* tcpTransport(const QString& machine, quint16 port, QObject* parent);
 
-// TLS 1.3 to automation-host with this user's identity; ready only when
-// checkHostIdentity() trusts the identity the host presents.
+// Whom a TLS client takes for the host.
+enum class HostCheck {
+    Pinned,  // the identity checkHostIdentity() trusts for the machine
+    Any      // whatever it shows: pairing, which compares codes instead
+};
+
+// TLS 1.3 to automation-host with this user's identity; ready only when the
+// host passes check.
 Transport* tlsTransport(const QString& machine, quint16 port, const Identity& identity,
-                        QObject* parent);
+                        QObject* parent, HostCheck check = HostCheck::Pinned);
+
+// A machine name as given to connect to: without surrounding blanks and
+// without the brackets around an IPv6 address.
+QString bareMachine(const QString& machine);
 
 }  // namespace automation

@@ -99,7 +99,7 @@ FrameReader::Status FrameReader::next(Message* message) {
                         .arg(Version));
     if (m_buffer.size() >= 4) {
         const quint8 type = quint8(m_buffer.at(3));
-        if (type < quint8(Type::Create) || type > quint8(Type::Release))
+        if (type < quint8(Type::Create) || type > quint8(Type::ClassEntry))
             return fail(QStringLiteral("unknown message type %1").arg(type));
     }
     if (m_buffer.size() < HeaderSize)

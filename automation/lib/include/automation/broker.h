@@ -1,6 +1,7 @@
 #pragma once
 
 #include <automation/objectfactory.h>
+#include <automation/wire.h>
 
 #include <QHash>
 #include <QObject>
@@ -85,6 +86,14 @@ protected:
     virtual void serveCalls(QIODevice* socket, const QByteArray& created,
                             const std::shared_ptr<void>& object, QObject* context,
                             std::function<void(const QString&)> ended) = 0;
+
+    // The classes peer may ask for, as ListClasses answers them (the
+    // connection's filter applies besides).
+    virtual QStringList servedClasses(const QString& peer);
+
+    // A client asks to pair: socket is handed over, no longer the broker's.
+    // Without pairing, the request is refused and the connection closed.
+    virtual void pair(QIODevice* socket, const wire::Message& request, const QString& peer);
 
 private:
     class Connection;

@@ -43,6 +43,10 @@ public:
     // identifier and server and keeps its spelling and activation settings.
     // The name must not be blank; the server path must be absolute.
     Status registerClass(const QString& name, const QString& classId, const QString& server);
+    // Registers the class for remote activation on machine, at the host's
+    // default protocol and level. A class not registered yet gets no local
+    // server; one registered already keeps its server and spelling.
+    Status registerRemote(const QString& name, const QString& machine);
     Status unregisterClass(const QString& name);
 
     Status find(const QString& name, ClassRecord* record);

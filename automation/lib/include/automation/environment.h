@@ -50,6 +50,11 @@ Status socketDirectory(QString* directory);
 // Client and server derive it from the executable's canonical path.
 Status serverSocketPath(const QString& executable, QString* path);
 
+// The local socket on which automation-host, process pid, takes its user's
+// answers to pairing requests: PairingSocketPrefix and the pid, in
+// socketDirectory().
+inline constexpr char PairingSocketPrefix[] = "pairing-";
+Status pairingSocketPath(qint64 pid, QString* path);
 // $XDG_CONFIG_HOME/automation (~/.config/automation): identity and trust files.
 QString configDirectory();
 

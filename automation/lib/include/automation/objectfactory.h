@@ -96,6 +96,10 @@ public:
     static Timeouts defaultTimeouts();
 
     void create(const QString& className);
+    // Creates an object of a class that a running program of this user
+    // serves at the local socket socketPath, with no registration and
+    // without starting anything (ConnectionRefused when nothing answers).
+    void createAt(const QString& socketPath, const QString& className);
 
     // With local-only set, a class registered for remote activation on
     // another machine is refused (HostRefused) instead of being activated
@@ -158,7 +162,7 @@ private:
 //                       reason gives the command to run on the host
 //   LevelRefused        the host does not accept the class's level (level
 //                       "1" without --allow-anonymous), or the level is unknown
-CreateResult createObject(const QString& className);
+CreateResult createObject(const QString& className, const QString& socketPath = QString());
 
 // Blocking forms of the handle's calls, for tools and tests: each runs a
 // local event loop until the outcome is in (bounded by the call time-out).

@@ -101,6 +101,7 @@ protected:
     void serveCalls(QIODevice* socket, const QByteArray& created,
                     const std::shared_ptr<void>& object, QObject* context,
                     std::function<void(const QString&)> ended) override;
+    QStringList servedClasses(const QString& peer) override;
 
 private:
     void accept();

@@ -21,6 +21,18 @@ enum class Type : quint8 {
     Created = 2,  // objectId names the new object, text describes it
     Failed = 3,   // code is a CreateError value, text the reason
     Release = 4,  // client gives up objectId
+    // Pairing: the client asks to be authorized (className carries its
+    // commitment, text a comment), the host sends its nonce, the client
+    // reveals its own, and the host answers Paired or Failed once its user
+    // has decided.
+    Pair = 5,
+    PairNonce = 6,
+    PairReveal = 7,
+    Paired = 8,
+    // The classes a host would create for this client: one ClassEntry each,
+    // then one with an empty className.
+    ListClasses = 9,
+    ClassEntry = 10,
 };
 
 struct Message {
