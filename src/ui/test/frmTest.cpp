@@ -5,6 +5,7 @@
 #include "registration/creation.h"
 #include "ui/common/accessibility.h"
 #include "ui/common/framing.h"
+#include "ui/common/messageboxes.h"
 #include "ui/common/placement.h"
 
 #include <QCloseEvent>
@@ -86,8 +87,9 @@ void frmTest::Creator_Finished(const registration::CreationOutcome& outcome) {
     // at the tool tip's width: a reason may name a path and an identity.
     QString reason = outcome.reason;
     if (outcome.needsPairing)
-        reason += QLatin1Char(' ') + tr("Pairing with the machine fixes this: select it on the "
-                                        "Machines page and choose Pair... from its context menu.");
+        reason = common::asSentence(reason) + QLatin1Char(' ') +
+                 tr("Pairing with the machine fixes this: select it on the "
+                    "Machines page and choose Pair... from its context menu.");
     ui->lblStatus->setToolTip(
         created
             ? QString()

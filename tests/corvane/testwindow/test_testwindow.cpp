@@ -367,7 +367,7 @@ void TestTestWindow::untrustedHostPointsToPairing() {
         "Pair... from its context menu.");
     // The automation layer's own reason comes first.
     QVERIFY2(reason.count(pairing) == (pairingFixes ? 1 : 0), qPrintable(reason));
-    QVERIFY2(reason.endsWith(pairing) == pairingFixes, qPrintable(reason));
+    QVERIFY2(reason.endsWith(QStringLiteral(". ") + pairing) == pairingFixes, qPrintable(reason));
     QVERIFY2(!reason.startsWith(pairing) && !reason.isEmpty(), qPrintable(reason));
 }
 
