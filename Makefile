@@ -21,11 +21,12 @@ PACKAGE_DIR ?= build-deb
 # brings libcrypto's headers, with which users' TLS identities are made;
 # libsqlite3-dev the headers through which the settings store and the class
 # store talk to SQLite; iproute2 gives a test the network namespace in which
-# a flood comes from many IPv6 addresses;
+# a flood comes from many IPv6 addresses; dbus-daemon a session bus on which
+# a test plays the desktop's notification service;
 # clang-format and clang-tidy check the code).
 PACKAGES := cmake make g++ pkgconf qt6-base-dev qt6-base-dev-tools \
             qt6-base-private-dev libgl-dev libssl-dev libsqlite3-dev libsystemd-dev scdoc \
-            fonts-liberation xvfb xauth desktop-file-utils appstream man-db iproute2 clang-format \
+            fonts-liberation xvfb xauth desktop-file-utils appstream man-db iproute2 dbus-daemon clang-format \
             clang-tidy
 # And what building the Debian package needs besides.
 PACKAGE_TOOLS := dpkg-dev file

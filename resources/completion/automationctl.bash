@@ -8,7 +8,7 @@
 declare -gA _automationctl_commands=(
     [list]="|"
     [show]="NAME|"
-    [register]="NAME PATH|--class-id="
+    [register]="NAME PATH|--class-id= --remote="
     [unregister]="NAME|"
     [get]="NAME|"
     [set]="NAME|--local --remote --machine= --protocol= --level= --class-id="
@@ -24,6 +24,11 @@ declare -gA _automationctl_commands=(
     [authorize]="IDENTITY|--classes= --comment="
     [clients]="|"
     [revoke]="IDENTITY|"
+    [pair]="MACHINE|--comment= --timeout="
+    [requests]="|--json"
+    [accept]="CODE|--classes="
+    [reject]="CODE|"
+    [import]="MACHINE NAME|"
 )
 
 _automationctl_values() {
@@ -33,7 +38,7 @@ _automationctl_values() {
             compgen -W 'ncacn_ip_tcp ncacn_spx ncacn_np ncacn_nb_nb ncacn_nb_tcp
                         ncacn_nb_ipx ncadg_ipx ncadg_ip_udp' -- "$2" ;;
         --level) compgen -W '0 1 2 3 4 5 6' -- "$2" ;;
-        --machine) compgen -A hostname -- "$2" ;;
+        --machine|--remote) compgen -A hostname -- "$2" ;;
     esac
 }
 

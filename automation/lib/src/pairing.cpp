@@ -216,8 +216,10 @@ void Pairing::start(const QString& machine, const QString& comment, int waitMs) 
     d->nonce.resize(NonceBytes);
     QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(d->nonce.data()),
                                           NonceBytes / 4);
+    // The outcome comes from inside the exchange: it goes later.
     auto* exchange = new HostExchange(this, [this](const Status& s) {
-        delete d->exchange.data();
+        d->exchange->deleteLater();
+        d->exchange = nullptr;
         Q_EMIT finished(s, d->result);
     });
     d->exchange = exchange;
@@ -278,7 +280,8 @@ void ClassListing::start(const QString& machine) {
     cancel();
     d->classes.clear();
     auto* exchange = new HostExchange(this, [this](const Status& s) {
-        delete d->exchange.data();
+        d->exchange->deleteLater();
+        d->exchange = nullptr;
         Q_EMIT finished(s, s.ok() ? d->classes : QStringList());
     });
     d->exchange = exchange;

@@ -588,8 +588,9 @@ Status checkHostIdentity(const QString& identity, const QString& ownIdentity,
     return Status::failure(
         Error::UnknownHost,
         QStringLiteral("%1 presented identity %2, which is not recorded for %3 in %4, so nothing "
-                       "was sent. If it is the identity that 'automationctl identity' shows for "
-                       "the host's user there, record it with: %5")
+                       "was sent. Pair with it: automationctl pair %3 (the host's user accepts "
+                       "the code). Or, if it is the identity that 'automationctl identity' shows "
+                       "for the host's user there, record it with: %5")
             .arg(peer, identity, machine, knownHosts.path(), record));
 }
 
@@ -607,9 +608,10 @@ Status checkClientIdentity(const QString& identity, const QString& ownIdentity,
             QStringLiteral("the host cannot read its authorized clients: %1").arg(s.reason));
     if (!found)
         return Status::failure(Error::NotAuthorized,
-                               QStringLiteral("client identity %1 is not authorized on %2. The "
-                                              "host's user can allow it with: automationctl "
-                                              "authorize %1")
+                               QStringLiteral("client identity %1 is not authorized on %2. "
+                                              "Pair with the host (automationctl pair MACHINE), "
+                                              "or the host's user can allow it with: "
+                                              "automationctl authorize %1")
                                    .arg(identity, QSysInfo::machineHostName()));
     return {};
 }
