@@ -79,10 +79,10 @@ check: deps
 	@layers=$$(grep -rnE '#include "(settings|registration|ui)/' src/app; \
 	  grep -rnE '#include "(registration|ui)/' src/settings; \
 	  grep -rn '#include "ui/' src/registration; \
-	  grep -rnE '#include "ui/(main|wizard|properties|test)/' src/ui/common; \
+	  grep -rnE '#include "ui/(main|machines|wizard|properties|test)/' src/ui/common; \
 	  grep -rnE '#include "(app|settings|registration|ui)/' automation; \
 	  grep -rnE '#include "(settings|ui)/' src/creation; \
-	  grep -rnE '#include <automation/(broker|identity|objectfactory|serverkit|trust|wire)\.h>' src \
+	  grep -rnE '#include <automation/(broker|identity|objectfactory|pairing|serverkit|trust|wire)\.h>' src \
 	    --exclude-dir=creation); \
 	if [ -n "$$layers" ]; then echo "Includes that point up:"; echo "$$layers"; exit 1; fi
 

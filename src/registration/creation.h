@@ -32,4 +32,10 @@ std::unique_ptr<ObjectCreator> newObjectCreator();
 // The same with the module file at modulePath, whether or not one is linked in.
 std::unique_ptr<ObjectCreator> newObjectCreator(const QString& modulePath);
 
+// A pairing and a class import through the creation module, found as
+// newObjectCreator() finds it; when it cannot be had, they fail in the same
+// way, with the same reason. Never null.
+std::unique_ptr<MachinePairing> newMachinePairing();
+std::unique_ptr<ClassImport> newClassImport();
+
 }  // namespace registration

@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QLabel>
+#include <QLayout>
 #include <QPalette>
 
 #include <cmath>
@@ -81,6 +82,17 @@ void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons, const QStr
             label->installEventFilter(new LayoutBlueKeeper(label));
         }
     }
+}
+
+void fitHeightToContents(QWidget* window) {
+    QLayout* layout = window->layout();
+    if (!layout)
+        return;
+    layout->activate();
+    const int width = window->width();
+    const int height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(width)
+                                                   : layout->totalSizeHint().height();
+    window->setFixedSize(width, height);
 }
 
 QFont layoutFont(const QString& family, double pointSize, bool bold) {

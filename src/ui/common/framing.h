@@ -27,6 +27,11 @@ inline constexpr Qt::WindowFlags kCloseAndHelpButtons =
 void setupLayoutWindow(QWidget* window, Qt::WindowFlags titleButtons,
                        const QString& icon = QString());
 
+// Keeps a window that a layout arranges at its width, and gives it the
+// height its contents need at that width: wrapped texts take the lines they
+// need, in any language and at any scale. Called again when a text changes.
+void fitHeightToContents(QWidget* window);
+
 // The layout font of the windows.
 inline const QString kLayoutFamily = QStringLiteral("Arial");
 inline constexpr double kLayoutPointSize = 8.25;

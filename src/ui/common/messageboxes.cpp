@@ -71,6 +71,14 @@ QString failureText(const app::Failure& failure) {
     return failure.reason;
 }
 
+QString asSentence(const QString& reason) {
+    const QString text = reason.trimmed();
+    if (text.isEmpty() || text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('!')) ||
+        text.endsWith(QLatin1Char('?')))
+        return text;
+    return text + QLatin1Char('.');
+}
+
 void reportFailure(const app::Failure& failure) {
     if (failure.repeated)
         return;

@@ -14,6 +14,10 @@ void installMessageBoxes();
 // The message that tells the user about a failure.
 QString failureText(const app::Failure& failure);
 
+// A reason of the automation layer as a sentence that another may follow:
+// with its closing full stop.
+QString asSentence(const QString& reason);
+
 // Shows the message for a failure with the flags and title the program uses
 // for it; nothing for a repeated one, which the user has seen already.
 void reportFailure(const app::Failure& failure);

@@ -11,12 +11,16 @@
 #include "ui/common/framing.h"
 #include "ui/common/messageboxes.h"
 #include "ui/common/placement.h"
+#include "ui/machines/frmImport.h"
+#include "ui/machines/frmPair.h"
 #include "ui/properties/frmServerProps.h"
 #include "ui/test/frmTest.h"
 #include "ui/wizard/frmServerWizard.h"
 
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QSignalBlocker>
 
 frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmServerReg) {
@@ -43,6 +47,22 @@ frmServerReg::frmServerReg(QWidget* parent) : QDialog(parent), ui(new Ui::frmSer
             &frmServerReg::lstMachines_Click);
     connect(ui->lstMachines, &QListWidget::itemPressed, this, &frmServerReg::lstMachines_Click);
     connect(ui->cmdRemMachine, &QPushButton::clicked, this, &frmServerReg::cmdRemMachine_Click);
+    // The mouse's context menu reaches the list's viewport; the keyboard's
+    // (the Menu key, Shift+F10) the list, which has the focus.
+    ui->lstMachines->installEventFilter(this);
+    ui->lstMachines->viewport()->installEventFilter(this);
+    m_machineMenu = new QMenu(this);
+    m_machineMenu->setObjectName(QStringLiteral("mnuMachine"));
+    m_machineMenu->setAccessibleName(tr("Machine commands"));
+    common::setLayoutFont(m_machineMenu, common::kLayoutFamily, common::kLayoutPointSize);
+    QAction* pair = m_machineMenu->addAction(tr("&Pair..."));
+    pair->setObjectName(QStringLiteral("mnuPair"));
+    QAction* import = m_machineMenu->addAction(tr("&Import Classes..."));
+    import->setObjectName(QStringLiteral("mnuImport"));
+    // Queued: the dialogs open once the menu has closed.
+    connect(pair, &QAction::triggered, this, &frmServerReg::mnuPair_Click, Qt::QueuedConnection);
+    connect(import, &QAction::triggered, this, &frmServerReg::mnuImport_Click,
+            Qt::QueuedConnection);
     // Started by the first paint; with no interval, it fires on the event
     // loop's next turn.
     m_loadAfterPaint.setSingleShot(true);
@@ -107,6 +127,85 @@ void frmServerReg::LoadServers() {
 void frmServerReg::fillMachineList() {
     const QSignalBlocker blocker(ui->lstMachines);
     common::FillMachines(ui->lstMachines);
+}
+
+bool frmServerReg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu) {
+        auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+        const bool byMouse = menuEvent->reason() == QContextMenuEvent::Mouse;
+        if (watched == ui->lstMachines->viewport() || !byMouse) {
+            lstMachines_ContextMenu(byMouse ? menuEvent->pos() : QPoint(), byMouse);
+            return true;
+        }
+    } else if (event->type() == QEvent::KeyPress && watched == ui->lstMachines) {
+        // Not every platform turns these keys into a context menu event.
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier) ||
+            (key->key() == Qt::Key_Menu && key->modifiers() == Qt::NoModifier)) {
+            lstMachines_ContextMenu(QPoint(), false);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void frmServerReg::lstMachines_ContextMenu(const QPoint& at, bool byMouse) {
+    // One menu at a time: a platform may send both the key and its event.
+    if (m_machineMenu->isVisible())
+        return;
+    QListWidget* list = ui->lstMachines;
+    QListWidgetItem* item = nullptr;
+    if (byMouse) {
+        item = list->itemAt(at);
+    } else {
+        const QList<QListWidgetItem*> selected = list->selectedItems();
+        item = selected.isEmpty() ? list->currentItem() : selected.first();
+    }
+    // The menu acts on the entry it was opened for, which shows selected.
+    if (item) {
+        list->setCurrentItem(item);
+        item->setSelected(true);
+    }
+    m_menuMachine = item ? item->text().trimmed() : QString();
+    const QList<QAction*> actions = m_machineMenu->actions();
+    for (QAction* action : actions)
+        action->setEnabled(!m_menuMachine.isEmpty());
+    QPoint where = at;
+    if (!byMouse)
+        where = item ? list->visualItemRect(item).bottomLeft() : QPoint(0, 0);
+    m_machineMenu->popup(list->viewport()->mapToGlobal(where));
+}
+
+void frmServerReg::mnuPair_Click() {
+    machineDialogs(m_menuMachine, true);
+}
+
+void frmServerReg::mnuImport_Click() {
+    machineDialogs(m_menuMachine, false);
+}
+
+void frmServerReg::machineDialogs(const QString& machine, bool pairFirst) {
+    if (machine.isEmpty())
+        return;
+    loadLists();
+    for (bool pair = pairFirst;; pair = !pair) {
+        if (pair) {
+            auto* dialog = new frmPair(this);
+            dialog->pairWith(machine);
+            if (dialog->exec() != frmPair::kImportNext)
+                return;
+        } else {
+            auto* dialog = new frmImport(this);
+            dialog->importFrom(machine);
+            const int result = dialog->exec();
+            // The imported classes join the server list; a name being typed stays.
+            const QString typed = ui->cboServers->text();
+            LoadServers();
+            ui->cboServers->setText(typed);
+            if (result != frmImport::kPairNext)
+                return;
+        }
+    }
 }
 
 void frmServerReg::keyPressEvent(QKeyEvent* event) {

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+class QMenu;
+
 namespace Ui {
 class frmServerReg;
 }
@@ -31,6 +33,7 @@ Q_SIGNALS:
     void listsLoaded();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
@@ -45,6 +48,8 @@ private Q_SLOTS:
     void cmdClose_Click();
     void lstMachines_Click();
     void cmdRemMachine_Click();
+    void mnuPair_Click();
+    void mnuImport_Click();
 
 private:
     void Form_Load();
@@ -57,9 +62,17 @@ private:
     // The trimmed class name, or an empty string after telling the user
     // that one must be entered.
     QString enteredServer();
+    // The machines' context menu, for the entry at a point of the list's
+    // viewport (by the mouse) or the selected one (by the keyboard).
+    void lstMachines_ContextMenu(const QPoint& at, bool byMouse);
+    // Pair and Import Classes for a machine, one leading to the other when
+    // the user asks for it.
+    void machineDialogs(const QString& machine, bool pairFirst);
 
     std::unique_ptr<Ui::frmServerReg> ui;
     enum class Lists { Pending, Queued, Loading, Loaded };
     Lists m_lists = Lists::Pending;
     QTimer m_loadAfterPaint;
+    QMenu* m_machineMenu = nullptr;
+    QString m_menuMachine;  // the entry the menu was opened for, trimmed
 };

@@ -5,6 +5,7 @@
 #include "registration/creation.h"
 #include "ui/common/accessibility.h"
 #include "ui/common/framing.h"
+#include "ui/common/messageboxes.h"
 #include "ui/common/placement.h"
 
 #include <QCloseEvent>
@@ -86,9 +87,15 @@ void frmTest::Creator_Finished(const registration::CreationOutcome& outcome) {
     // The reason names the class as given; a tool tip would take a name that
     // looks like markup for markup. Escaped, with its blanks kept, and wrapped
     // at the tool tip's width: a reason may name a path and an identity.
-    ui->lblStatus->setToolTip(created ? QString()
-                                      : QStringLiteral("<p style='white-space:pre-wrap'>%1</p>")
-                                            .arg(outcome.reason.toHtmlEscaped()));
+    QString reason = outcome.reason;
+    if (outcome.needsPairing)
+        reason = common::asSentence(reason) + QLatin1Char(' ') +
+                 tr("Pairing with the machine fixes this: select it on the "
+                    "Machines page and choose Pair... from its context menu.");
+    ui->lblStatus->setToolTip(
+        created
+            ? QString()
+            : QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(reason.toHtmlEscaped()));
     ui->cmdOK->setEnabled(true);
     unsetCursor();
 }

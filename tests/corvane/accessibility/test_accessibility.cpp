@@ -10,6 +10,8 @@
 #include "testenv.h"
 #include "ui/common/framing.h"
 #include "ui/common/simplecombo.h"
+#include "ui/machines/frmImport.h"
+#include "ui/machines/frmPair.h"
 #include "ui/main/frmServerReg.h"
 #include "ui/properties/frmServerProps.h"
 #include "ui/test/frmTest.h"
@@ -151,9 +153,9 @@ private Q_SLOTS:
     void textsFitTheirControls();
 
 private:
-    // The four windows, open and filled: the main window, the wizard, the
+    // The six windows, open and filled: the main window, the wizard, the
     // properties dialog with its remote details, the test window with its
-    // outcome.
+    // outcome, Pair and Import Classes with a host that does not answer.
     QList<QWidget*> openWindows();
     // Next on the wizard's server page with an existing server file.
     void toSummaryPage(QWidget* wizard);
@@ -207,7 +209,28 @@ QList<QWidget*> TestAccessibility::openWindows() {
     }
     if (!QTest::qWaitFor([this] { return m_main->listsAreLoaded(); }))
         qFatal("main window's lists not loaded");
-    return {m_main, wizard, props, test};
+    // Nothing listens on port 1 of loopback: both end at once, with a reason.
+    m_env->setVariable("AUTOMATION_HOST_PORT", "1");
+    auto* pair = new frmPair(m_main);
+    pair->pairWith(QStringLiteral("127.0.0.1"));
+    pair->show();
+    auto* import = new frmImport(m_main);
+    import->importFrom(QStringLiteral("127.0.0.1"));
+    import->show();
+    if (!QTest::qWaitFor([&] {
+            return control<QLabel>(pair, "lblStatus")
+                       ->text()
+                       .startsWith(QStringLiteral("Not paired")) &&
+                   control<QLabel>(import, "lblStatus")
+                       ->text()
+                       .startsWith(QStringLiteral("Could not ask"));
+        }))
+        qFatal("no pairing or listing outcome");
+    for (QWidget* window : {static_cast<QWidget*>(pair), static_cast<QWidget*>(import)}) {
+        if (!QTest::qWaitForWindowExposed(window))
+            qFatal("window not shown");
+    }
+    return {m_main, wizard, props, test, pair, import};
 }
 
 void TestAccessibility::toSummaryPage(QWidget* wizard) {
@@ -382,9 +405,9 @@ void TestAccessibility::darkSchemeDetection() {
 
 void TestAccessibility::blueTextsInLightAndDarkSchemes() {
     const QList<QWidget*> windows = openWindows();
-    const QList<QLabel*> blueTexts = {control<QLabel>(windows.at(0), "lblTitle"),
-                                      control<QLabel>(windows.at(2), "lblServer"),
-                                      control<QLabel>(windows.at(3), "lblServer")};
+    const QList<QLabel*> blueTexts = {
+        control<QLabel>(windows.at(0), "lblTitle"), control<QLabel>(windows.at(2), "lblServer"),
+        control<QLabel>(windows.at(3), "lblServer"), control<QLabel>(windows.at(4), "lblCode")};
     // Laid out in blue, drawn through the palette without a style sheet.
     for (QLabel* label : blueTexts) {
         QCOMPARE(label->palette().color(QPalette::WindowText), QColor(0, 0, 255));
@@ -425,6 +448,7 @@ void TestAccessibility::textsFitTheirControls() {
     toSummaryPage(wizard);
     cut << cutOffTexts(wizard);
     cut << cutOffTexts(windows.at(2)) << cutOffTexts(windows.at(3));
+    cut << cutOffTexts(windows.at(4)) << cutOffTexts(windows.at(5));
     QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QStringLiteral("; "))));
 }
 

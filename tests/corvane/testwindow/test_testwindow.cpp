@@ -107,6 +107,8 @@ private Q_SLOTS:
     void succeedsAndReleasesTheObject();
     void unregisteredClassFailsWithoutMessage();
     void remoteActivationThroughHost();
+    void untrustedHostPointsToPairing_data();
+    void untrustedHostPointsToPairing();
     void silentHostTimesOut();
     void outcomeShowsWhileAModalDialogIsOpen();
     void loadWhileOpenRunsNoTest();
@@ -325,6 +327,48 @@ void TestTestWindow::remoteActivationThroughHost() {
     verifyEnded(w, kFailed);
     QVERIFY2(toolTipAsShown(status(w)->toolTip()).contains(QStringLiteral("refused")),
              qPrintable(status(w)->toolTip()));
+}
+
+void TestTestWindow::untrustedHostPointsToPairing_data() {
+    QTest::addColumn<bool>("hostRuns");
+    QTest::addColumn<bool>("recordHost");
+    QTest::addColumn<bool>("authorizeClient");
+    QTest::addColumn<bool>("pairingFixes");
+    QTest::newRow("host not recorded here") << true << false << true << true;
+    QTest::newRow("client not authorized there") << true << true << false << true;
+    QTest::newRow("neither") << true << false << false << true;
+    QTest::newRow("nothing listens") << false << true << true << false;
+}
+
+// When only trust is missing, the reason ends by naming the command that
+// fixes it; other failures do not send the user there.
+void TestTestWindow::untrustedHostPointsToPairing() {
+    QFETCH(bool, hostRuns);
+    QFETCH(bool, recordHost);
+    QFETCH(bool, authorizeClient);
+    QFETCH(bool, pairingFixes);
+    registerServer();
+    setRemote(QStringLiteral("127.0.0.1"));
+    HostProcess host;
+    if (hostRuns) {
+        QVERIFY(host.start({QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")},
+                           {.recordHost = recordHost, .authorizeClient = authorizeClient}));
+        useHostPort(host.port());
+    } else {
+        useHostPort(closedPort());
+    }
+    frmTest::Load(kApp);
+    frmTest* w = frmTest::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(ended(w), kOutcomeMs);
+    verifyEnded(w, kFailed);
+    const QString reason = toolTipAsShown(status(w)->toolTip()).trimmed();
+    const QString pairing = QStringLiteral(
+        "Pairing with the machine fixes this: select it on the Machines page and choose "
+        "Pair... from its context menu.");
+    // The automation layer's own reason comes first.
+    QVERIFY2(reason.count(pairing) == (pairingFixes ? 1 : 0), qPrintable(reason));
+    QVERIFY2(reason.endsWith(QStringLiteral(". ") + pairing) == pairingFixes, qPrintable(reason));
+    QVERIFY2(!reason.startsWith(pairing) && !reason.isEmpty(), qPrintable(reason));
 }
 
 void TestTestWindow::silentHostTimesOut() {
