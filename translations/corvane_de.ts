@@ -116,6 +116,156 @@ konnte nicht aktualisiert werden: %2.
     </message>
 </context>
 <context>
+    <name>frmImport</name>
+    <message>
+        <source>Import Classes</source>
+        <translation>Klassen importieren</translation>
+    </message>
+    <message>
+        <source>&amp;Classes:</source>
+        <translation>&amp;Klassen:</translation>
+    </message>
+    <message>
+        <source>Classes to import</source>
+        <translation>Zu importierende Klassen</translation>
+    </message>
+    <message>
+        <source>&amp;Pair...</source>
+        <translation>K&amp;oppeln...</translation>
+    </message>
+    <message>
+        <source>&amp;Import</source>
+        <translation>&amp;Importieren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Import Classes from %1</source>
+        <translation>Klassen von %1 importieren</translation>
+    </message>
+    <message>
+        <source>These are the classes that automation-host on %1 creates for you. The checked ones are registered on this computer for activation on %1; their servers stay there.</source>
+        <translation>Diese Klassen erzeugt automation-host auf %1 für Sie. Die angehakten werden auf diesem Computer für die Aktivierung auf %1 registriert; ihre Server bleiben dort.</translation>
+    </message>
+    <message>
+        <source>Asking %1 for its classes...</source>
+        <translation>Klassen werden bei %1 abgefragt...</translation>
+    </message>
+    <message>
+        <source>Could not ask %1 for its classes: %2</source>
+        <translation>Die Klassen von %1 konnten nicht abgefragt werden: %2</translation>
+    </message>
+    <message>
+        <source>Pair with %1 first, then import.</source>
+        <translation>Koppeln Sie zuerst mit %1, dann importieren Sie.</translation>
+    </message>
+    <message>
+        <source>%1 serves you no class.</source>
+        <translation>%1 stellt Ihnen keine Klasse bereit.</translation>
+    </message>
+    <message>
+        <source>Check the classes to register here; Space checks or unchecks the one with the focus.</source>
+        <translation>Haken Sie die hier zu registrierenden Klassen an; die Leertaste setzt oder entfernt den Haken der Klasse mit dem Fokus.</translation>
+    </message>
+    <message>
+        <source>Import failed: %1</source>
+        <translation>Import fehlgeschlagen: %1</translation>
+    </message>
+    <message>
+        <source>Registered for activation on %1, and listed on the Server page: %2.</source>
+        <translation>Für die Aktivierung auf %1 registriert und auf der Seite Server aufgeführt: %2.</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
+    <name>frmPair</name>
+    <message>
+        <source>Pair</source>
+        <translation>Koppeln</translation>
+    </message>
+    <message>
+        <source>Verification code</source>
+        <translation>Prüfcode</translation>
+    </message>
+    <message>
+        <source>Command that accepts the request</source>
+        <translation>Befehl, der die Anfrage annimmt</translation>
+    </message>
+    <message>
+        <source>Waiting for the answer</source>
+        <translation>Warten auf die Antwort</translation>
+    </message>
+    <message>
+        <source>&amp;Import Classes...</source>
+        <translation>Klassen &amp;importieren...</translation>
+    </message>
+    <message>
+        <source>&amp;Try Again</source>
+        <translation>&amp;Erneut versuchen</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Pair with %1</source>
+        <translation>Mit %1 koppeln</translation>
+    </message>
+    <message>
+        <source>Corvane asks automation-host on %1 to serve you. Both computers show the same code; once its user has compared them and accepted, you can create objects there.</source>
+        <translation>Corvane bittet automation-host auf %1, Sie zu bedienen. Beide Computer zeigen denselben Code; sobald dessen Benutzer die Codes verglichen und angenommen hat, können Sie dort Objekte erzeugen.</translation>
+    </message>
+    <message>
+        <source>The code shows here once %1 answers.</source>
+        <translation>Der Code erscheint hier, sobald %1 antwortet.</translation>
+    </message>
+    <message>
+        <source>Connecting to %1...</source>
+        <translation>Verbindung zu %1 wird hergestellt...</translation>
+    </message>
+    <message>
+        <source>Verification code %1</source>
+        <translation>Prüfcode %1</translation>
+    </message>
+    <message>
+        <source>Check that %1 shows this code, then accept the request there: choose Accept in its notification, or let the user who runs automation-host there run</source>
+        <translation>Prüfen Sie, ob %1 diesen Code zeigt, und nehmen Sie die Anfrage dort an: mit Accept in der Benachrichtigung, oder der Benutzer, unter dem automation-host dort läuft, führt aus</translation>
+    </message>
+    <message>
+        <source>Waiting for %1 to accept the request...</source>
+        <translation>Warten, bis %1 die Anfrage annimmt...</translation>
+    </message>
+    <message>
+        <source>Not paired: %1</source>
+        <translation>Nicht gekoppelt: %1</translation>
+    </message>
+    <message>
+        <source>Paired with %1.</source>
+        <translation>Mit %1 gekoppelt.</translation>
+    </message>
+    <message>
+        <source>Its host knew you already; it is now known here too.</source>
+        <translation>Der Host kannte Sie bereits; nun ist er auch hier bekannt.</translation>
+    </message>
+    <message>
+        <source>Its new identity replaces the one recorded before (%1).</source>
+        <translation>Seine neue Identität ersetzt die zuvor gespeicherte (%1).</translation>
+    </message>
+    <message>
+        <source>Import its classes to use them here.</source>
+        <translation>Importieren Sie seine Klassen, um sie hier zu nutzen.</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+</context>
+<context>
     <name>frmServerProps</name>
     <message>
         <source>Remote Server Properties</source>
@@ -304,6 +454,18 @@ konnte nicht aktualisiert werden: %2.
         <source>Remove %1?</source>
         <translation>%1 entfernen?</translation>
     </message>
+    <message>
+        <source>Machine commands</source>
+        <translation>Befehle für den Rechner</translation>
+    </message>
+    <message>
+        <source>&amp;Pair...</source>
+        <translation>&amp;Koppeln...</translation>
+    </message>
+    <message>
+        <source>&amp;Import Classes...</source>
+        <translation>Klassen &amp;importieren...</translation>
+    </message>
 </context>
 <context>
     <name>frmServerWizard</name>
@@ -457,6 +619,10 @@ Um die Klassen später zu bearbeiten, starten Sie TALVO, geben den Klassennamen 
     <message>
         <source>Could not create object, please check properties</source>
         <translation>Objekt nicht erstellt, bitte Eigenschaften prüfen</translation>
+    </message>
+    <message>
+        <source>Pairing with the machine fixes this: select it on the Machines page and choose Pair... from its context menu.</source>
+        <translation>Koppeln mit dem Rechner behebt dies: Wählen Sie ihn auf der Seite Rechner und im Kontextmenü Koppeln...</translation>
     </message>
 </context>
 <context>

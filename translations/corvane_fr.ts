@@ -116,6 +116,156 @@ n’a pas pu être mis à jour&#xa0;: %2.
     </message>
 </context>
 <context>
+    <name>frmImport</name>
+    <message>
+        <source>Import Classes</source>
+        <translation>Importer des classes</translation>
+    </message>
+    <message>
+        <source>&amp;Classes:</source>
+        <translation>&amp;Classes :</translation>
+    </message>
+    <message>
+        <source>Classes to import</source>
+        <translation>Classes à importer</translation>
+    </message>
+    <message>
+        <source>&amp;Pair...</source>
+        <translation>&amp;Appairer...</translation>
+    </message>
+    <message>
+        <source>&amp;Import</source>
+        <translation>&amp;Importer</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Import Classes from %1</source>
+        <translation>Importer les classes de %1</translation>
+    </message>
+    <message>
+        <source>These are the classes that automation-host on %1 creates for you. The checked ones are registered on this computer for activation on %1; their servers stay there.</source>
+        <translation>Voici les classes qu&apos;automation-host crée pour vous sur %1. Celles qui sont cochées sont enregistrées sur cet ordinateur pour une activation sur %1 ; leurs serveurs restent là-bas.</translation>
+    </message>
+    <message>
+        <source>Asking %1 for its classes...</source>
+        <translation>Demande de ses classes à %1...</translation>
+    </message>
+    <message>
+        <source>Could not ask %1 for its classes: %2</source>
+        <translation>Impossible de demander ses classes à %1 : %2</translation>
+    </message>
+    <message>
+        <source>Pair with %1 first, then import.</source>
+        <translation>Appairez d&apos;abord avec %1, puis importez.</translation>
+    </message>
+    <message>
+        <source>%1 serves you no class.</source>
+        <translation>%1 ne vous sert aucune classe.</translation>
+    </message>
+    <message>
+        <source>Check the classes to register here; Space checks or unchecks the one with the focus.</source>
+        <translation>Cochez les classes à enregistrer ici ; Espace coche ou décoche celle qui a le focus.</translation>
+    </message>
+    <message>
+        <source>Import failed: %1</source>
+        <translation>Échec de l&apos;import : %1</translation>
+    </message>
+    <message>
+        <source>Registered for activation on %1, and listed on the Server page: %2.</source>
+        <translation>Enregistrées pour une activation sur %1 et listées sur la page Serveur : %2.</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+</context>
+<context>
+    <name>frmPair</name>
+    <message>
+        <source>Pair</source>
+        <translation>Appairer</translation>
+    </message>
+    <message>
+        <source>Verification code</source>
+        <translation>Code de vérification</translation>
+    </message>
+    <message>
+        <source>Command that accepts the request</source>
+        <translation>Commande qui accepte la demande</translation>
+    </message>
+    <message>
+        <source>Waiting for the answer</source>
+        <translation>En attente de la réponse</translation>
+    </message>
+    <message>
+        <source>&amp;Import Classes...</source>
+        <translation>&amp;Importer des classes...</translation>
+    </message>
+    <message>
+        <source>&amp;Try Again</source>
+        <translation>&amp;Réessayer</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>Pair with %1</source>
+        <translation>Appairer avec %1</translation>
+    </message>
+    <message>
+        <source>Corvane asks automation-host on %1 to serve you. Both computers show the same code; once its user has compared them and accepted, you can create objects there.</source>
+        <translation>Corvane demande à automation-host sur %1 de vous servir. Les deux ordinateurs affichent le même code ; une fois que son utilisateur les a comparés et a accepté, vous pouvez y créer des objets.</translation>
+    </message>
+    <message>
+        <source>The code shows here once %1 answers.</source>
+        <translation>Le code s&apos;affiche ici dès que %1 répond.</translation>
+    </message>
+    <message>
+        <source>Connecting to %1...</source>
+        <translation>Connexion à %1...</translation>
+    </message>
+    <message>
+        <source>Verification code %1</source>
+        <translation>Code de vérification %1</translation>
+    </message>
+    <message>
+        <source>Check that %1 shows this code, then accept the request there: choose Accept in its notification, or let the user who runs automation-host there run</source>
+        <translation>Vérifiez que %1 affiche ce code, puis acceptez la demande là-bas : choisissez Accept dans sa notification, ou faites exécuter par l&apos;utilisateur d&apos;automation-host là-bas</translation>
+    </message>
+    <message>
+        <source>Waiting for %1 to accept the request...</source>
+        <translation>En attente de l&apos;acceptation par %1...</translation>
+    </message>
+    <message>
+        <source>Not paired: %1</source>
+        <translation>Non appairé : %1</translation>
+    </message>
+    <message>
+        <source>Paired with %1.</source>
+        <translation>Appairé avec %1.</translation>
+    </message>
+    <message>
+        <source>Its host knew you already; it is now known here too.</source>
+        <translation>Son hôte vous connaissait déjà ; il est maintenant connu ici aussi.</translation>
+    </message>
+    <message>
+        <source>Its new identity replaces the one recorded before (%1).</source>
+        <translation>Sa nouvelle identité remplace celle enregistrée auparavant (%1).</translation>
+    </message>
+    <message>
+        <source>Import its classes to use them here.</source>
+        <translation>Importez ses classes pour les utiliser ici.</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Fermer</translation>
+    </message>
+</context>
+<context>
     <name>frmServerProps</name>
     <message>
         <source>Remote Server Properties</source>
@@ -304,6 +454,18 @@ n’a pas pu être mis à jour&#xa0;: %2.
         <source>Remove %1?</source>
         <translation>Supprimer %1&#xa0;?</translation>
     </message>
+    <message>
+        <source>Machine commands</source>
+        <translation>Commandes de la machine</translation>
+    </message>
+    <message>
+        <source>&amp;Pair...</source>
+        <translation>&amp;Appairer...</translation>
+    </message>
+    <message>
+        <source>&amp;Import Classes...</source>
+        <translation>&amp;Importer des classes...</translation>
+    </message>
 </context>
 <context>
     <name>frmServerWizard</name>
@@ -457,6 +619,10 @@ Pour modifier les classes plus tard, lancez TALVO, saisissez le nom de classe et
     <message>
         <source>Could not create object, please check properties</source>
         <translation>Échec de la création, vérifiez les propriétés</translation>
+    </message>
+    <message>
+        <source>Pairing with the machine fixes this: select it on the Machines page and choose Pair... from its context menu.</source>
+        <translation>L&apos;appairage avec la machine corrige cela : sélectionnez-la sur la page Machines et choisissez Appairer... dans son menu contextuel.</translation>
     </message>
 </context>
 <context>

@@ -4,6 +4,8 @@
 #include "settings/store.h"
 #include "ui/common/messageboxes.h"
 #include "ui/common/simplecombo.h"
+#include "ui/machines/frmImport.h"
+#include "ui/machines/frmPair.h"
 #include "ui/main/frmServerReg.h"
 #include "ui/properties/frmServerProps.h"
 #include "ui/test/frmTest.h"
@@ -12,6 +14,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTcpServer>
 #include <QTextDocument>
 
 namespace tour {
@@ -45,17 +48,37 @@ void lookAtModal(const Scene& scene, const char* className, const std::function<
         fail(QStringLiteral("%1: no dialog").arg(scene.name));
 }
 
+// A host that takes connections and never answers, so that the pairing and
+// import dialogs stay in their first state while they are looked at.
+class SilentHost {
+public:
+    SilentHost() {
+        if (!m_server.listen(QHostAddress::LocalHost))
+            fail(QStringLiteral("no port for a silent host"));
+        m_port = qgetenv("AUTOMATION_HOST_PORT");
+        qputenv("AUTOMATION_HOST_PORT", QByteArray::number(m_server.serverPort()));
+    }
+    ~SilentHost() { qputenv("AUTOMATION_HOST_PORT", m_port); }
+    Q_DISABLE_COPY_MOVE(SilentHost)
+
+private:
+    QTcpServer m_server;
+    QByteArray m_port;
+};
+
 void showPage(QWidget* main, int page) {
     control<QTabWidget>(main, "tabClassReg")->setCurrentIndex(page);
 }
 
 // The controls whose text is the user's data or the program's name: the
 // title with the version, the class name a dialog is about, the path the
-// wizard registers, the machines and servers remembered.
+// wizard registers, the machines and servers remembered, a pairing's code
+// and the command that accepts it, a host's classes.
 bool isData(const QWidget* widget) {
-    static const QStringList names = {QStringLiteral("lblTitle"), QStringLiteral("lblServer"),
-                                      QStringLiteral("lblServerName"),
-                                      QStringLiteral("cboMachine")};
+    static const QStringList names = {QStringLiteral("lblTitle"),      QStringLiteral("lblServer"),
+                                      QStringLiteral("lblServerName"), QStringLiteral("cboMachine"),
+                                      QStringLiteral("lblCode"),       QStringLiteral("lblCommand"),
+                                      QStringLiteral("lstClasses")};
     return names.contains(widget->objectName());
 }
 
@@ -181,6 +204,29 @@ QList<Scene> WindowTour::scenes() {
                  fail(QStringLiteral("no test outcome"));
              look(s, test);
              test->close();
+         }},
+        {QStringLiteral("Machines page, context menu"), L::Menu,
+         [this](const Scene& s, const Look& look) {
+             showPage(main(), 1);
+             auto* machines = control<QListWidget>(main(), "lstMachines");
+             machines->setCurrentRow(0);
+             lookAtModal(
+                 s, "QMenu", [&] { QTest::keyClick(machines, Qt::Key_F10, Qt::ShiftModifier); },
+                 look);
+         }},
+        {QStringLiteral("pair dialog, waiting"), L::Fixed,
+         [this](const Scene& s, const Look& look) {
+             const SilentHost host;
+             auto* pair = new frmPair(main());
+             pair->pairWith(QStringLiteral("127.0.0.1"));
+             lookAt(s, pair, look);
+         }},
+        {QStringLiteral("import dialog, asking"), L::Fixed,
+         [this](const Scene& s, const Look& look) {
+             const SilentHost host;
+             auto* import = new frmImport(main());
+             import->importFrom(QStringLiteral("127.0.0.1"));
+             lookAt(s, import, look);
          }},
         {QStringLiteral("message box, exclamation"), L::MessageBox,
          [this](const Scene& s, const Look& look) {
