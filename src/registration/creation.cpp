@@ -120,9 +120,10 @@ CreationModule* loadModule(const QString& modulePath, QString* reason) {
     }
     auto* module = iid.isEmpty() ? nullptr : qobject_cast<CreationModule*>(loader.instance());
     if (!module)
-        *reason = QCoreApplication::translate(
-                      "Failure", "The creation module %1 could not be loaded: %2. Reinstall Corvane.")
-                      .arg(modulePath, loader.errorString());
+        *reason =
+            QCoreApplication::translate(
+                "Failure", "The creation module %1 could not be loaded: %2. Reinstall Corvane.")
+                .arg(modulePath, loader.errorString());
     return module;
 }
 

@@ -36,9 +36,9 @@ QString normalizedPairingCode(const QString& text);
 
 // What a pairing came to, when it succeeded.
 struct PairingResult {
-    QString machine;           // as given to start(), trimmed
-    QString hostIdentity;      // now recorded for machine in known_hosts
-    QString replacedIdentity;  // the one recorded for machine before, if another
+    QString machine;                 // as given to start(), trimmed
+    QString hostIdentity;            // now recorded for machine in known_hosts
+    QString replacedIdentity;        // the one recorded for machine before, if another
     bool alreadyAuthorized = false;  // the host knew this client before
 };
 
