@@ -108,9 +108,14 @@ void TestWizard::init() {
 void TestWizard::cleanup() {
     const bool strayModal = rejectModalsLeftOpen() > 0;
     delete m_window;
-    for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (qobject_cast<frmServerReg*>(window))
-            delete window;
+    // Deleting a main window deletes its own top-level children (its menus)
+    // too, so each is looked at only while it still exists.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        windows.append(window);
+    for (const QPointer<QWidget>& window : windows) {
+        if (qobject_cast<frmServerReg*>(window.data()))
+            delete window.data();
     }
     common::resetFileDialogHook();
     QDir::setCurrent(m_cwd);
