@@ -234,7 +234,7 @@ konnte nicht aktualisiert werden: %2.
     </message>
     <message>
         <source>Check that %1 shows this code, then accept the request there: choose Accept in its notification, or let the user who runs automation-host there run</source>
-        <translation>Prüfen Sie, ob %1 diesen Code zeigt, und nehmen Sie die Anfrage dort an: mit Accept in der Benachrichtigung, oder der Benutzer, unter dem automation-host dort läuft, führt aus</translation>
+        <translation>Prüfen Sie, ob %1 diesen Code zeigt, und nehmen Sie die Anfrage dort an: mit Accept in der Benachrichtigung, oder der Benutzer, unter dem automation-host dort läuft, führt diesen Befehl aus:</translation>
     </message>
     <message>
         <source>Waiting for %1 to accept the request...</source>

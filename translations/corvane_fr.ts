@@ -234,7 +234,7 @@ n’a pas pu être mis à jour&#xa0;: %2.
     </message>
     <message>
         <source>Check that %1 shows this code, then accept the request there: choose Accept in its notification, or let the user who runs automation-host there run</source>
-        <translation>Vérifiez que %1 affiche ce code, puis acceptez la demande là-bas : choisissez Accept dans sa notification, ou faites exécuter par l&apos;utilisateur d&apos;automation-host là-bas</translation>
+        <translation>Vérifiez que %1 affiche ce code, puis acceptez la demande là-bas : choisissez Accept dans sa notification, ou faites exécuter par l&apos;utilisateur d&apos;automation-host là-bas ce qui suit :</translation>
     </message>
     <message>
         <source>Waiting for %1 to accept the request...</source>
