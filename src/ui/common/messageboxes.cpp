@@ -72,7 +72,7 @@ QString failureText(const app::Failure& failure) {
 }
 
 QString asSentence(const QString& reason) {
-    const QString text = reason.trimmed();
+    QString text = reason.trimmed();
     if (text.isEmpty() || text.endsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('!')) ||
         text.endsWith(QLatin1Char('?')))
         return text;
