@@ -513,8 +513,12 @@ QStringList Host::servedClasses(const QString&) {
 void Host::pair(QIODevice* socket, const wire::Message& request, const QString& peer) {
     const QString prefix = QStringLiteral("identity ");
     auto* tls = qobject_cast<QSslSocket*>(socket);
-    if (!tls || !peer.startsWith(prefix))
-        return Broker::pair(socket, request, peer);
+    if (!tls || !peer.startsWith(prefix)) {
+        const QString reason = QStringLiteral(
+            "pairing needs TLS: pair at any authentication level but 1 (No Authentication)");
+        Q_EMIT refused(peer, reason);
+        return refuseAndClose(socket, Error::HostRefused, reason);
+    }
     const QString address =
         QStringLiteral("%1 port %2").arg(tls->peerAddress().toString()).arg(tls->peerPort());
     m_desk->take(socket, request, peer.mid(prefix.size()), peer, address, true);
