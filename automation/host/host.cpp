@@ -511,17 +511,15 @@ QStringList Host::servedClasses(const QString&) {
 // An authorized client that pairs again (its known_hosts lost, or a second
 // name for this machine) learns the codes and that it is known.
 void Host::pair(QIODevice* socket, const wire::Message& request, const QString& peer) {
-    const QString prefix = QStringLiteral("identity ");
     auto* tls = qobject_cast<QSslSocket*>(socket);
-    if (!tls || !peer.startsWith(prefix)) {
+    const QString id = tls ? identityOf(tls->peerCertificate()) : QString();
+    if (id.isEmpty()) {
         const QString reason = QStringLiteral(
             "pairing needs TLS: pair at any authentication level but 1 (No Authentication)");
         Q_EMIT refused(peer, reason);
         return refuseAndClose(socket, Error::HostRefused, reason);
     }
-    const QString address =
-        QStringLiteral("%1 port %2").arg(tls->peerAddress().toString()).arg(tls->peerPort());
-    m_desk->take(socket, request, peer.mid(prefix.size()), peer, address, true);
+    m_desk->take(socket, request, id, peer, originOf(int(tls->socketDescriptor())).shown, true);
 }
 
 // The client's connection and the one to the server carry the object's

@@ -7,22 +7,8 @@
 
 #include <QCoreApplication>
 #include <QIODevice>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 
 namespace automation {
-
-namespace {
-
-constexpr int NonceBytes = 32;
-constexpr int MaxCommentLength = 200;
-
-QByteArray hexBytes(const QString& text) {
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
-    return hex.match(text).hasMatch() ? QByteArray::fromHex(text.toLatin1()) : QByteArray();
-}
-
-}  // namespace
 
 // One client's connection, from its Pair frame on.
 class PairingDesk::Client : public QObject {
@@ -56,14 +42,14 @@ void PairingDesk::take(QIODevice* socket, const wire::Message& pair, const QStri
         Q_EMIT refused(address, reason);
         refuseAndClose(socket, error, reason);
     };
-    const QByteArray commitment = hexBytes(pair.className);
+    const QByteArray commitment = pairingBytes(pair.className);
     if (commitment.isEmpty())
         return turnAway(Error::ProtocolError, QStringLiteral("a pairing request without a valid "
                                                              "commitment"));
-    if (pair.text.size() > MaxCommentLength)
+    if (pair.text.size() > MaxPairingComment)
         return turnAway(Error::ProtocolError,
                         QStringLiteral("a pairing request with a comment longer than %1 characters")
-                            .arg(MaxCommentLength));
+                            .arg(MaxPairingComment));
     const auto fromOrigin = std::count_if(m_clients.cbegin(), m_clients.cend(),
                                           [&](const Client* c) { return c->origin == origin; });
     if (m_clients.size() >= m_limits.maxRequests)
@@ -84,9 +70,7 @@ void PairingDesk::take(QIODevice* socket, const wire::Message& pair, const QStri
     client->request.identity = clientIdentity;
     client->request.comment = pair.text;
     client->request.address = address;
-    client->nonce.resize(NonceBytes);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(client->nonce.data()),
-                                          NonceBytes / 4);
+    client->nonce = newPairingNonce();
     client->channel = new FrameChannel(socket, m_limits.exchangeMs, client);
     connect(&client->clock, &QTimer::timeout, client, [this, client] {
         if (!client->waiting) {
@@ -109,7 +93,7 @@ void PairingDesk::take(QIODevice* socket, const wire::Message& pair, const QStri
     });
     connect(client->channel, &FrameChannel::received, client,
             [this, client](const wire::Message& m) {
-                const QByteArray theirs = hexBytes(m.text);
+                const QByteArray theirs = pairingBytes(m.text);
                 if (client->waiting || m.type != wire::Type::PairReveal || theirs.isEmpty() ||
                     pairingCommitment(theirs) != client->commitment) {
                     const QString reason =

@@ -37,6 +37,18 @@ QByteArray pairingCommitment(const QByteArray& clientNonce) {
     return QCryptographicHash::hash(clientNonce, QCryptographicHash::Sha256);
 }
 
+QByteArray newPairingNonce() {
+    QByteArray nonce(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(nonce.data()),
+                                          nonce.size() / 4);
+    return nonce;
+}
+
+QByteArray pairingBytes(const QString& text) {
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
+    return hex.match(text).hasMatch() ? QByteArray::fromHex(text.toLatin1()) : QByteArray();
+}
+
 QString normalizedPairingCode(const QString& text) {
     QString digits = text.trimmed();
     digits.remove(QRegularExpression(QStringLiteral("[\\s-]")));
@@ -46,15 +58,7 @@ QString normalizedPairingCode(const QString& text) {
 
 namespace {
 
-constexpr int NonceBytes = 32;
-constexpr int MaxCommentLength = 200;
 constexpr int MaxClasses = 4096;
-
-// A nonce as the frames carry it: 64 hexadecimal digits, or empty.
-QByteArray nonceFrom(const QString& text) {
-    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]{64}$"));
-    return hex.match(text).hasMatch() ? QByteArray::fromHex(text.toLatin1()) : QByteArray();
-}
 
 // One connection to automation-host that exchanges frames, with one clock
 // for whatever it waits for and one outcome: finish() runs once, through the
@@ -213,9 +217,7 @@ void Pairing::start(const QString& machine, const QString& comment, int waitMs) 
     d->waiting = false;
     d->result = PairingResult();
     d->result.machine = machine.trimmed();
-    d->nonce.resize(NonceBytes);
-    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(d->nonce.data()),
-                                          NonceBytes / 4);
+    d->nonce = newPairingNonce();
     // The outcome comes from inside the exchange: it goes later.
     auto* exchange = new HostExchange(this, [this](const Status& s) {
         d->exchange->deleteLater();
@@ -223,7 +225,7 @@ void Pairing::start(const QString& machine, const QString& comment, int waitMs) 
         Q_EMIT finished(s, d->result);
     });
     d->exchange = exchange;
-    const QString said = comment.trimmed().left(MaxCommentLength);
+    const QString said = comment.trimmed().left(MaxPairingComment);
     exchange->open(machine, HostCheck::Any, [this, exchange, said, waitMs] {
         d->result.hostIdentity = exchange->transport()->peerIdentity();
         connect(
@@ -250,7 +252,7 @@ void Pairing::start(const QString& machine, const QString& comment, int waitMs) 
 // The host has committed to its nonce by sending it; ours goes out only now,
 // and with both the code is known.
 void Pairing::Private::revealed(HostExchange* exchange, const wire::Message& m, int waitMs) {
-    const QByteArray hostNonce = nonceFrom(m.text);
+    const QByteArray hostNonce = pairingBytes(m.text);
     if (hostNonce.isEmpty())
         return exchange->unexpected(m);
     exchange->send(wire::Type::PairReveal, QString(), QString::fromLatin1(nonce.toHex()));

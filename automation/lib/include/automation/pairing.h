@@ -30,6 +30,16 @@ QString pairingCode(const QString& clientIdentity, const QString& hostIdentity,
 // What the client sends before it learns the host's nonce: SHA-256 of its own.
 QByteArray pairingCommitment(const QByteArray& clientNonce);
 
+// A comment sent with a request is at most this long.
+inline constexpr int MaxPairingComment = 200;
+
+// A fresh nonce: 32 bytes from the system's random source.
+QByteArray newPairingNonce();
+
+// A nonce or commitment as the frames carry it, 64 lowercase hexadecimal
+// digits, in bytes; empty when the text is not one.
+QByteArray pairingBytes(const QString& text);
+
 // A code as a person may type it ("482 019", "482019", "482-019"): its six
 // digits, or empty when it is no code.
 QString normalizedPairingCode(const QString& text);
